@@ -1,0 +1,46 @@
+// Positioned reads from one open file.
+//
+// FileReader owns a read-only file descriptor for its lifetime. ReadAt never
+// moves a shared file position, so readers of different streams of the same
+// file do not disturb each other. Reads past the end of the file fail rather
+// than returning short data.
+#ifndef KESTRIX_AVI_FILE_READER_H_
+#define KESTRIX_AVI_FILE_READER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace avi {
+
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // Opens `path` for reading. On failure returns false and leaves errno-style
+  // text in error().
+  bool Open(const std::string& path);
+  bool is_open() const { return fd_ >= 0; }
+
+  // The file's length in bytes, as found when it was opened.
+  std::uint64_t size() const { return size_; }
+
+  // Fills `out` with the bytes at `offset`. False when any of them lies past
+  // the end of the file or the read fails.
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const;
+
+  const std::string& error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+  std::string error_;
+};
+
+}  // namespace avi
+
+#endif  // KESTRIX_AVI_FILE_READER_H_
