@@ -21,6 +21,7 @@
 #define KESTRIX_AVI_AVIFILE_H_
 
 #include <cstdint>
+#include <string>
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -158,5 +159,10 @@ HRESULT AVIStreamGetFrameClose(PGETFRAME getter);
 // getter ("no decoder for 'MJPG' pictures", ...); empty when it gave one.
 // The string belongs to the stream handle.
 const char* AviStreamGetFrameProblem(PAVISTREAM stream);
+
+// Not a library call: AVIFileOpenA (read-only) that also says, in *why (may
+// be null), why a file could not be opened: the system's error text for
+// AVIERR_FILEOPEN, what is wrong with the file for AVIERR_BADFORMAT.
+HRESULT AviFileOpenExplained(PAVIFILE* file, LPCSTR name, std::string* why);
 
 #endif  // KESTRIX_AVI_AVIFILE_H_
