@@ -175,11 +175,31 @@ void WriteName(Bytes& out, const char* name) {
   out.End(at);
 }
 
+struct SuperEntry {
+  std::uint64_t offset;  // of the ix## chunk's header
+  std::uint32_t size;    // of the whole chunk
+  std::uint32_t duration;
+};
+
 struct IndexEntry {
   std::uint32_t id;
   std::size_t header_pos;
   std::uint32_t size;
 };
+
+// An indx super index with room for `entries` entries, filled in later.
+std::size_t WriteSuperIndex(Bytes& out, const char (&id)[5], int entries) {
+  std::size_t at = out.Begin("indx");
+  out.U16(4);
+  out.U8(0);  // bIndexSubType
+  out.U8(0);  // bIndexType: of indexes
+  out.U32(static_cast<std::uint32_t>(entries));
+  out.Id(id);
+  out.U32(0), out.U32(0), out.U32(0);
+  for (int i = 0; i < entries * 4; ++i) out.U32(0);
+  out.End(at);
+  return at;
+}
 
 }  // namespace
 
@@ -237,6 +257,9 @@ std::vector<std::uint8_t> WriteMovie(const MovieOptions& o) {
   for (auto s : o.sound.chunk_samples) max_sound_chunk = std::max(max_sound_chunk, s * align);
 
   Bytes out;
+  std::size_t indx_at[2] = {0, 0};
+  std::size_t total_frames_at = 0;
+  int first_part_frames = 0;
   std::size_t riff = out.BeginList("RIFF", "AVI ");
   std::size_t hdrl = out.BeginList("LIST", "hdrl");
   {
@@ -245,6 +268,7 @@ std::vector<std::uint8_t> WriteMovie(const MovieOptions& o) {
     out.U32(image_size * o.rate / std::max<std::uint32_t>(o.scale, 1));  // dwMaxBytesPerSec
     out.U32(0);                                                          // dwPaddingGranularity
     out.U32(o.index == IndexKind::kNone ? 0 : kAvifHasIndex);
+    total_frames_at = out.pos();
     out.U32(static_cast<std::uint32_t>(o.frames));
     out.U32(0);  // dwInitialFrames
     out.U32(static_cast<std::uint32_t>(streams));
@@ -280,6 +304,7 @@ std::vector<std::uint8_t> WriteMovie(const MovieOptions& o) {
     }
     out.End(strf);
     WriteName(out, "pictures");
+    if (o.odml_parts > 0) indx_at[0] = WriteSuperIndex(out, "00dc", o.odml_parts);
     out.End(strl);
   }
   if (o.with_sound) {
@@ -296,16 +321,27 @@ std::vector<std::uint8_t> WriteMovie(const MovieOptions& o) {
     out.U16(static_cast<std::uint32_t>(o.sound.bits));
     out.End(strf);
     WriteName(out, "sound");
+    if (o.odml_parts > 0) indx_at[1] = WriteSuperIndex(out, "01wb", o.odml_parts);
     out.End(strl);
+  }
+  if (o.odml_parts > 0) {
+    std::size_t odml = out.BeginList("LIST", "odml");
+    std::size_t dmlh = out.Begin("dmlh");
+    out.U32(static_cast<std::uint32_t>(o.frames));
+    out.End(dmlh);
+    out.End(odml);
   }
   out.End(hdrl);
   if (o.odd_chunks) WriteOddChunks(out);
 
-  std::vector<IndexEntry> index;
-  std::size_t movi = out.BeginList("LIST", "movi");
-  const std::size_t movi_type_pos = movi + 8;
+  std::vector<IndexEntry> index;       // idx1: the first part's chunks
+  std::vector<IndexEntry> part_chunks;  // the current part's chunks
+  std::vector<SuperEntry> super[2];     // per stream: its ix## chunks
   std::uint64_t sound_written = 0;
   std::size_t sound_chunk_no = 0;
+  auto record = [&](const char (&id)[5], std::size_t at, std::uint32_t size) {
+    part_chunks.push_back({FourCc(id), at, size});
+  };
   auto write_sound_until = [&](std::uint64_t target) {
     const auto& sizes = o.sound.chunk_samples;
     if (sizes.empty() || std::all_of(sizes.begin(), sizes.end(), [](auto s) { return s == 0; }))
@@ -317,38 +353,97 @@ std::vector<std::uint8_t> WriteMovie(const MovieOptions& o) {
       for (std::uint64_t k = sound_written * align; k < (sound_written + n) * align; ++k)
         out.U8(SoundByte(k));
       out.End(at);
-      index.push_back({FourCc("01wb"), at, static_cast<std::uint32_t>(n * align)});
+      record("01wb", at, static_cast<std::uint32_t>(n * align));
       sound_written += n;
     }
   };
-  for (int f = 0; f < o.frames; ++f) {
-    if (o.odd_chunks) WriteOddChunks(out);
-    std::size_t rec = o.rec_lists ? out.BeginList("LIST", "rec ") : 0;
-    std::size_t at = out.Begin("00dc");
-    if (!IsDropped(o, f)) WritePicture(o, f, out);
-    out.End(at);
-    index.push_back({FourCc("00dc"), at, static_cast<std::uint32_t>(out.pos() - at - 8)});
-    if (o.with_sound) write_sound_until(total_samples * static_cast<std::uint64_t>(f + 1) / o.frames);
-    if (o.rec_lists) out.End(rec);
-  }
-  if (o.with_sound && o.frames == 0) write_sound_until(total_samples);
-  out.End(movi);
-
-  if (o.index != IndexKind::kNone) {
-    std::size_t idx1 = out.Begin("idx1");
-    for (const IndexEntry& e : index) {
-      out.U32(e.id);
-      out.U32(kAviifKeyFrame);
-      std::size_t offset = o.index == IndexKind::kIdx1Relative ? e.header_pos - movi_type_pos
-                                                               : e.header_pos;
-      if (o.index_damage == IndexDamage::kWrongOffsets) offset += 3;
-      out.U32(static_cast<std::uint32_t>(offset));
-      out.U32(e.size);
+  // One ix## chunk of `stream`'s chunks in this part; base: the movi list.
+  auto write_std_index = [&](int stream, std::size_t movi_at) {
+    const std::uint32_t id = stream == 0 ? FourCc("00dc") : FourCc("01wb");
+    std::vector<const IndexEntry*> mine;
+    for (const IndexEntry& e : part_chunks)
+      if (e.id == id) mine.push_back(&e);
+    std::size_t at = out.Begin(stream == 0 ? "ix00" : "ix01");
+    out.U16(2);
+    out.U8(0);  // bIndexSubType
+    out.U8(1);  // bIndexType: of chunks
+    out.U32(static_cast<std::uint32_t>(mine.size()));
+    out.U32(id);
+    out.U32(static_cast<std::uint32_t>(movi_at)), out.U32(0);  // qwBaseOffset
+    out.U32(0);
+    std::uint32_t duration = 0;
+    for (const IndexEntry* e : mine) {
+      std::uint32_t rel = static_cast<std::uint32_t>(e->header_pos + 8 - movi_at);
+      if (stream == 0 && o.odml_damage == OdmlDamage::kWrongOffsets) rel += 3;
+      out.U32(rel);
+      out.U32(e->size);
+      duration += stream == 0 ? 1 : e->size / align;
     }
-    out.End(idx1);
-    if (o.index_damage == IndexDamage::kHugeCount) out.Patch32(idx1 + 4, 0x7FFFFFF0);
+    out.End(at);
+    super[stream].push_back({at, static_cast<std::uint32_t>(out.pos() - at), duration});
+  };
+
+  const int parts = std::max(o.odml_parts, 1);
+  std::size_t first_movi_type_pos = 0;
+  std::size_t part_riff = riff;
+  for (int p = 0; p < parts; ++p) {
+    if (p > 0) part_riff = out.BeginList("RIFF", "AVIX");
+    std::size_t movi = out.BeginList("LIST", "movi");
+    if (p == 0) first_movi_type_pos = movi + 8;
+    part_chunks.clear();
+    const int f_begin = o.frames * p / parts, f_end = o.frames * (p + 1) / parts;
+    for (int f = f_begin; f < f_end; ++f) {
+      if (o.odd_chunks) WriteOddChunks(out);
+      std::size_t rec = o.rec_lists ? out.BeginList("LIST", "rec ") : 0;
+      std::size_t at = out.Begin("00dc");
+      if (!IsDropped(o, f)) WritePicture(o, f, out);
+      out.End(at);
+      record("00dc", at, static_cast<std::uint32_t>(out.pos() - at - 8));
+      if (o.with_sound) write_sound_until(total_samples * static_cast<std::uint64_t>(f + 1) / o.frames);
+      if (o.rec_lists) out.End(rec);
+    }
+    if (o.with_sound && o.frames == 0) write_sound_until(total_samples);
+    if (o.odml_parts > 0) {
+      write_std_index(0, movi);
+      if (o.with_sound) write_std_index(1, movi);
+    }
+    out.End(movi);
+    if (p == 0) {
+      index = part_chunks;
+      first_part_frames = f_end - f_begin;
+      if (o.index != IndexKind::kNone) {
+        std::size_t idx1 = out.Begin("idx1");
+        for (const IndexEntry& e : index) {
+          out.U32(e.id);
+          out.U32(kAviifKeyFrame);
+          std::size_t offset = o.index == IndexKind::kIdx1Relative ? e.header_pos - first_movi_type_pos
+                                                                   : e.header_pos;
+          if (o.index_damage == IndexDamage::kWrongOffsets) offset += 3;
+          out.U32(static_cast<std::uint32_t>(offset));
+          out.U32(e.size);
+        }
+        out.End(idx1);
+        if (o.index_damage == IndexDamage::kHugeCount) out.Patch32(idx1 + 4, 0x7FFFFFF0);
+      }
+    }
+    out.End(part_riff);
   }
-  out.End(riff);
+
+  // Fill in the super indexes and the first part's frame count.
+  if (o.odml_parts > 0) {
+    out.Patch32(total_frames_at, static_cast<std::uint32_t>(first_part_frames));
+    for (int stream = 0; stream < streams; ++stream) {
+      std::size_t at = indx_at[stream] + 8 + 24;
+      for (std::size_t i = 0; i < super[stream].size(); ++i, at += 16) {
+        std::uint64_t offset = super[stream][i].offset;
+        if (stream == 0 && i == 0 && o.odml_damage == OdmlDamage::kSelfLoop) offset = indx_at[stream];
+        out.Patch32(at, static_cast<std::uint32_t>(offset));
+        out.Patch32(at + 4, static_cast<std::uint32_t>(offset >> 32));
+        out.Patch32(at + 8, super[stream][i].size);
+        out.Patch32(at + 12, super[stream][i].duration);
+      }
+    }
+  }
 
   if (o.truncate_at && *o.truncate_at < out.data.size()) out.data.resize(*o.truncate_at);
   return std::move(out.data);

@@ -62,6 +62,13 @@ enum class IndexDamage {
   kHugeCount,      // idx1 claims far more bytes than the file holds
 };
 
+// Ways to spoil the OpenDML indexes.
+enum class OdmlDamage {
+  kNone,
+  kSelfLoop,        // the picture stream's super index lists itself
+  kWrongOffsets,    // the picture stream's ix entries point 3 bytes off
+};
+
 struct SoundOptions {
   int channels = 2;
   int bits = 8;  // 8 or 16
@@ -90,6 +97,13 @@ struct MovieOptions {
   // Puts an odd-sized JUNK chunk and an odd-sized unknown chunk (each with
   // its pad byte) into hdrl and before every frame's chunks in movi.
   bool odd_chunks = false;
+  // OpenDML: 0 writes a plain AVI file. N >= 1 splits the frames into N RIFF
+  // parts (the first 'AVI ', the rest 'AVIX'), adds odml/dmlh, an indx super
+  // index to each strl and, at the end of each part's movi list, one ix##
+  // standard index per stream, as ffmpeg does past 1 GiB. idx1 (if any)
+  // covers the first part only and avih.dwTotalFrames counts its frames.
+  int odml_parts = 0;
+  OdmlDamage odml_damage = OdmlDamage::kNone;
   std::optional<std::uint64_t> truncate_at;
 };
 

@@ -20,6 +20,7 @@ using avi_test::WrongPixels;
 using test_movies::IndexDamage;
 using test_movies::IndexKind;
 using test_movies::MovieOptions;
+using test_movies::OdmlDamage;
 using test_movies::PixelLayout;
 
 constexpr LONG kSamplesPerFrame = 980;
@@ -55,6 +56,10 @@ const MovieCase kMovies[] = {
     {"DamagedIndexCount", With([](MovieOptions& o) { o.index_damage = IndexDamage::kHugeCount; }), PixelLayout::kBottomUp24},
     {"VaryingSoundChunks", With([](MovieOptions& o) { o.sound.chunk_samples = {333, 0, 7, 1500}; }), PixelLayout::kBottomUp24},
     {"Sound16BitZeroSampleSize", With([](MovieOptions& o) { o.sound.bits = 16; o.sound.zero_sample_size = true; }), PixelLayout::kBottomUp24},
+    {"OpenDmlParts", With([](MovieOptions& o) { o.odml_parts = 3; o.frames = 7; o.sound.chunk_samples = {333, 7, 641}; }), PixelLayout::kBottomUp24},
+    {"OpenDmlNoIdx1RecListsTopDown", With([](MovieOptions& o) { o.odml_parts = 2; o.index = IndexKind::kNone; o.rec_lists = true; o.layout = PixelLayout::kTopDown24; }), PixelLayout::kBottomUp24},
+    {"OpenDmlSuperIndexLoop", With([](MovieOptions& o) { o.odml_parts = 3; o.odml_damage = OdmlDamage::kSelfLoop; }), PixelLayout::kBottomUp24},
+    {"OpenDmlDamagedOffsets", With([](MovieOptions& o) { o.odml_parts = 2; o.odml_damage = OdmlDamage::kWrongOffsets; o.drop_frames = {4}; }), PixelLayout::kBottomUp24},
     {"Palette8", With([](MovieOptions& o) { o.layout = PixelLayout::kPalette8; }), PixelLayout::kPalette8},
     {"Rgb555", With([](MovieOptions& o) { o.layout = PixelLayout::kRgb555; o.width = 33; }), PixelLayout::kRgb555},
     {"Rgb565", With([](MovieOptions& o) { o.layout = PixelLayout::kRgb565; }), PixelLayout::kRgb565},
@@ -139,7 +144,14 @@ TEST(WrittenMovieIndexTest, ChoosesTheIndexItCanTrust) {
     IndexDamage damage;
     bool truncate;
     avi::IndexSource expected;
+    int odml_parts = 0;
+    OdmlDamage odml_damage = OdmlDamage::kNone;
   } rows[] = {
+      {IndexKind::kIdx1Relative, IndexDamage::kNone, false, avi::IndexSource::kOpenDml, 1},
+      {IndexKind::kIdx1Relative, IndexDamage::kNone, false, avi::IndexSource::kOpenDml, 3},
+      {IndexKind::kIdx1Relative, IndexDamage::kNone, false, avi::IndexSource::kScan, 3, OdmlDamage::kSelfLoop},
+      {IndexKind::kIdx1Relative, IndexDamage::kNone, false, avi::IndexSource::kIdx1Relative, 1, OdmlDamage::kWrongOffsets},
+      {IndexKind::kIdx1Relative, IndexDamage::kNone, false, avi::IndexSource::kScan, 2, OdmlDamage::kWrongOffsets},
       {IndexKind::kIdx1Relative, IndexDamage::kNone, false, avi::IndexSource::kIdx1Relative},
       {IndexKind::kIdx1Absolute, IndexDamage::kNone, false, avi::IndexSource::kIdx1Absolute},
       {IndexKind::kNone, IndexDamage::kNone, false, avi::IndexSource::kScan},
@@ -153,11 +165,14 @@ TEST(WrittenMovieIndexTest, ChoosesTheIndexItCanTrust) {
     o.frames = 4;
     o.index = row.kind;
     o.index_damage = row.damage;
+    o.odml_parts = row.odml_parts;
+    o.odml_damage = row.odml_damage;
     auto bytes = test_movies::WriteMovie(o);
     if (row.truncate) bytes.resize(bytes.size() - 20);  // into idx1
     avi::Movie m = ParseBytes(bytes);
     EXPECT_EQ(static_cast<int>(m.index_source), static_cast<int>(row.expected))
-        << static_cast<int>(row.kind) << "/" << static_cast<int>(row.damage);
+        << static_cast<int>(row.kind) << "/" << static_cast<int>(row.damage) << "/"
+        << row.odml_parts << "/" << static_cast<int>(row.odml_damage);
     ASSERT_EQ(m.streams.size(), 2u);
     EXPECT_EQ(m.streams[0].index.chunks.size(), 4u);
   }
@@ -165,13 +180,20 @@ TEST(WrittenMovieIndexTest, ChoosesTheIndexItCanTrust) {
 
 // A movie cut inside frame k's picture keeps frames 0..k-1 and the sound
 // written before the cut.
-class TruncatedMovieTest : public ::testing::TestWithParam<int> {};
+struct CutCase {
+  int k;  // the frame cut in two
+  bool rec_lists;
+  int odml_parts;
+};
+
+class TruncatedMovieTest : public ::testing::TestWithParam<CutCase> {};
 
 TEST_P(TruncatedMovieTest, KeepsEveryWholeFrame) {
-  const int k = GetParam();
+  const int k = GetParam().k;
   MovieOptions o;
   o.frames = 7;
-  o.rec_lists = (k % 2) == 1;
+  o.rec_lists = GetParam().rec_lists;
+  o.odml_parts = GetParam().odml_parts;
   const auto whole = test_movies::WriteMovie(o);
   const avi::Movie parsed = ParseBytes(whole);
   const avi::ChunkEntry cut_chunk = parsed.streams[0].index.chunks[static_cast<std::size_t>(k)];
@@ -206,7 +228,10 @@ TEST_P(TruncatedMovieTest, KeepsEveryWholeFrame) {
   EXPECT_EQ(past, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(CutPoints, TruncatedMovieTest, ::testing::Values(0, 1, 3, 6));
+INSTANTIATE_TEST_SUITE_P(CutPoints, TruncatedMovieTest,
+                         ::testing::Values(CutCase{0, false, 0}, CutCase{1, true, 0},
+                                           CutCase{3, false, 0}, CutCase{6, true, 0},
+                                           CutCase{2, false, 3}, CutCase{5, true, 3}));
 
 // AVIStreamRead's rules, on a stream of 2,500 two-byte samples in chunks of
 // 333, 7, 0 and 1,000 samples (round and round).
