@@ -1,0 +1,325 @@
+// Decoded pictures against ffmpeg's own decode of the same movies.
+//
+// The movies are made by the ffmpeg program at test time, in each codec the
+// getter must read, and opened through the library calls; every frame must be
+// there, look like ffmpeg's decode in the upper four bits of each component
+// (all the program keeps), and come out the same whether fetched in order or
+// alone from a fresh getter.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "avi/avifile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One temporary folder for all the movies of this test program.
+const fs::path& MovieDir() {
+  static const fs::path dir = [] {
+    std::string pattern = (fs::temp_directory_path() / "kestrix-decode-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) std::abort();
+    return fs::path(pattern);
+  }();
+  return dir;
+}
+
+class MovieDirCleanup : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(MovieDir(), ignored);
+  }
+};
+const auto* const cleanup = ::testing::AddGlobalTestEnvironment(new MovieDirCleanup);
+
+std::string RunCommand(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[1 << 16];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+// Makes `name`.avi from a test pattern once; returns its path ("" on failure).
+std::string MakeMovie(const std::string& name, const std::string& size, int frames,
+                      const std::string& codec, const std::string& filter = "") {
+  fs::path path = MovieDir() / (name + ".avi");
+  if (fs::exists(path)) return path.string();
+  std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=" + size +
+                    ":rate=25 -frames:v " + std::to_string(frames) + " " + filter + " -c:v " + codec +
+                    " -an '" + path.string() + "'";
+  if (std::system(cmd.c_str()) != 0) return "";
+  return path.string();
+}
+
+// ffmpeg's decode: top-down rows of width*3 bytes, B,G,R.
+std::vector<std::string> ReferenceFrames(const std::string& path, int width, int height) {
+  std::string all = RunCommand("ffmpeg -nostdin -v error -threads 1 -i '" + path +
+                        "' -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -");
+  std::size_t frame = static_cast<std::size_t>(width) * height * 3;
+  std::vector<std::string> frames;
+  for (std::size_t at = 0; at + frame <= all.size(); at += frame) frames.push_back(all.substr(at, frame));
+  return frames;
+}
+
+// A movie opened through the library calls, with a frame getter.
+class Movie {
+ public:
+  explicit Movie(const std::string& path) {
+    AVIFileInit();
+    if (AVIFileOpenA(&file_, path.c_str(), OF_READ, nullptr) != AVIERR_OK) return;
+    if (AVIFileGetStream(file_, &stream_, streamtypeVIDEO, 0) != AVIERR_OK) return;
+    getter_ = AVIStreamGetFrameOpen(stream_, nullptr);
+  }
+  ~Movie() {
+    if (getter_) AVIStreamGetFrameClose(getter_);
+    if (stream_) AVIStreamRelease(stream_);
+    if (file_) AVIFileRelease(file_);
+    AVIFileExit();
+  }
+  Movie(const Movie&) = delete;
+  Movie& operator=(const Movie&) = delete;
+
+  bool ok() const { return getter_ != nullptr; }
+  std::string problem() const { return stream_ ? AviStreamGetFrameProblem(stream_) : "no stream"; }
+  LONG length() const { return AVIStreamLength(stream_); }
+  const BITMAPINFOHEADER* Get(LONG i) { return static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(getter_, i)); }
+
+  // Frame i's whole bitmap (header and rows), or "" when it has none.
+  std::string Bitmap(LONG i) {
+    const BITMAPINFOHEADER* h = Get(i);
+    if (!h) return "";
+    return std::string(reinterpret_cast<const char*>(h), sizeof *h + h->biSizeImage);
+  }
+
+ private:
+  PAVIFILE file_ = nullptr;
+  PAVISTREAM stream_ = nullptr;
+  PGETFRAME getter_ = nullptr;
+};
+
+// Components whose upper four bits differ between a bottom-up bitmap and a
+// top-down reference frame.
+std::size_t CoarseDifferences(const std::string& bitmap, const std::string& reference, int width, int height) {
+  const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+  const auto* rows = reinterpret_cast<const unsigned char*>(bitmap.data()) + sizeof(BITMAPINFOHEADER);
+  const auto* ref = reinterpret_cast<const unsigned char*>(reference.data());
+  std::size_t differ = 0;
+  for (int y = 0; y < height; ++y) {
+    const unsigned char* got = rows + stride * static_cast<std::size_t>(height - 1 - y);
+    const unsigned char* want = ref + static_cast<std::size_t>(width) * 3 * y;
+    for (int x = 0; x < width * 3; ++x) differ += (got[x] >> 4) != (want[x] >> 4);
+  }
+  return differ;
+}
+
+struct Case {
+  const char* name;
+  const char* codec;  // ffmpeg's -c:v and options
+  int width;
+  int height;
+  int frames;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class DecodingGetterTest : public ::testing::TestWithParam<Case> {
+ protected:
+  std::string MoviePath() {
+    const Case& c = GetParam();
+    return MakeMovie(c.name, std::to_string(c.width) + "x" + std::to_string(c.height), c.frames, c.codec);
+  }
+};
+
+TEST_P(DecodingGetterTest, EveryFrameMatchesFfmpegsDecode) {
+  const Case& c = GetParam();
+  std::string path = MoviePath();
+  ASSERT_FALSE(path.empty()) << "ffmpeg could not make the movie";
+  std::vector<std::string> reference = ReferenceFrames(path, c.width, c.height);
+  ASSERT_EQ(reference.size(), static_cast<std::size_t>(c.frames));
+
+  Movie movie(path);
+  ASSERT_TRUE(movie.ok()) << movie.problem();
+  ASSERT_EQ(movie.length(), c.frames);
+  const std::size_t components = static_cast<std::size_t>(c.width) * c.height * 3;
+  std::size_t total_differ = 0;
+  for (LONG i = 0; i < c.frames; ++i) {
+    const BITMAPINFOHEADER* h = movie.Get(i);
+    ASSERT_NE(h, nullptr) << "frame " << i;
+    EXPECT_EQ(h->biSize, 40u);
+    EXPECT_EQ(h->biWidth, c.width);
+    EXPECT_EQ(h->biHeight, c.height);
+    EXPECT_EQ(h->biPlanes, 1);
+    EXPECT_EQ(h->biBitCount, 24);
+    EXPECT_EQ(h->biCompression, BI_RGB);
+    ASSERT_EQ(h->biSizeImage, ((static_cast<DWORD>(c.width) * 3 + 3) & ~3u) * c.height);
+    std::size_t differ = CoarseDifferences(movie.Bitmap(i), reference[i], c.width, c.height);
+    EXPECT_LT(differ, components / 100) << "frame " << i;
+    total_differ += differ;
+  }
+  EXPECT_LT(total_differ, components * c.frames / 1000);
+}
+
+TEST_P(DecodingGetterTest, FrameAloneEqualsFrameInSequence) {
+  const Case& c = GetParam();
+  std::string path = MoviePath();
+  ASSERT_FALSE(path.empty());
+  std::vector<std::string> in_order;
+  {
+    Movie movie(path);
+    ASSERT_TRUE(movie.ok()) << movie.problem();
+    for (LONG i = 0; i < c.frames; ++i) in_order.push_back(movie.Bitmap(i));
+  }
+  // Each frame first thing from a fresh getter.
+  for (LONG i = 0; i < c.frames; i += (c.frames > 24 ? 3 : 1)) {
+    Movie movie(path);
+    ASSERT_TRUE(movie.ok());
+    EXPECT_TRUE(movie.Bitmap(i) == in_order[i]) << "frame " << i << " fetched alone";
+  }
+  // All frames from one getter in a shuffled order, repeats included.
+  Movie movie(path);
+  ASSERT_TRUE(movie.ok());
+  std::vector<LONG> order;
+  for (LONG i = 0; i < c.frames; ++i) order.push_back(i);
+  std::mt19937 random(7);
+  std::shuffle(order.begin(), order.end(), random);
+  order.push_back(order.back());
+  for (LONG i : order) EXPECT_TRUE(movie.Bitmap(i) == in_order[i]) << "frame " << i << " in shuffled order";
+  EXPECT_EQ(movie.Get(c.frames), nullptr);
+  EXPECT_EQ(movie.Get(-1), nullptr);
+}
+
+const Case kCases[] = {
+    {"mjpeg", "mjpeg -q:v 3", 432, 160, 30},
+    {"mjpeg_640x360", "mjpeg -q:v 3", 640, 360, 30},
+    {"xvid_bframes", "mpeg4 -vtag XVID -bf 2 -g 12", 432, 160, 48},
+    {"xvid_bframes_320x240", "mpeg4 -vtag XVID -bf 2 -g 12", 320, 240, 48},
+    {"divx_no_bframes", "mpeg4 -vtag DX50 -g 12", 432, 160, 30},
+    {"h264_bframes", "libx264 -preset veryfast -bf 2 -g 12", 432, 160, 48},
+    {"h264_bframes_640x360", "libx264 -preset veryfast -bf 2 -g 12", 640, 360, 48},
+    {"mpeg2_bframes", "mpeg2video -bf 2 -g 12", 432, 160, 48},
+    {"mpeg1", "mpeg1video -g 12", 320, 240, 30},
+    {"msmpeg4v3", "msmpeg4 -g 12", 320, 240, 30},
+    {"cinepak", "cinepak", 320, 240, 12},
+    {"msvideo1", "msvideo1", 320, 240, 30},
+    {"huffyuv", "huffyuv", 432, 160, 30},
+    {"ffvhuff", "ffvhuff", 432, 160, 30},
+    {"ffv1", "ffv1 -g 12", 432, 160, 30},
+    {"utvideo", "utvideo", 432, 160, 30},
+    {"magicyuv", "magicyuv", 432, 160, 30},
+    {"zmbv", "zmbv", 320, 240, 20},
+    {"png", "png", 432, 160, 20},
+    {"yuy2", "rawvideo -pix_fmt yuyv422 -vtag YUY2", 432, 160, 30},
+    {"uyvy", "rawvideo -pix_fmt uyvy422 -vtag UYVY", 320, 240, 30},
+    {"i420", "rawvideo -pix_fmt yuv420p -vtag I420", 432, 160, 30},
+};
+
+INSTANTIATE_TEST_SUITE_P(Codecs, DecodingGetterTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// Where the chunks of the picture stream lie, as ffprobe sees them.
+struct ProbedChunk {
+  std::uint64_t offset;
+  std::size_t size;
+};
+std::vector<ProbedChunk> ProbeChunks(const std::string& path) {
+  std::string text = RunCommand("ffprobe -v error -select_streams v -show_entries packet=pos,size -of csv=p=0 '" +
+                         path + "'");
+  std::vector<ProbedChunk> chunks;
+  unsigned long long size = 0, pos = 0;
+  for (const char* at = text.c_str(); std::sscanf(at, "%llu,%llu", &size, &pos) == 2;) {
+    chunks.push_back({pos, static_cast<std::size_t>(size)});
+    at = std::strchr(at, '\n');
+    if (!at) break;
+    ++at;
+  }
+  return chunks;
+}
+
+void Overwrite(const std::string& path, std::uint64_t offset, const std::string& bytes) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(static_cast<std::streamoff>(offset));
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(DecodingGetter, UnknownCodecGivesNoGetterAndSaysWhich) {
+  std::string made = MakeMovie("unknown_src", "432x160", 5, "mjpeg");
+  ASSERT_FALSE(made.empty());
+  std::string path = (MovieDir() / "unknown.avi").string();
+  fs::copy_file(made, path, fs::copy_options::overwrite_existing);
+  // Rename the codec in both the strh handler and the strf compression.
+  std::string bytes = RunCommand("cat '" + path + "'");
+  for (std::size_t at = bytes.find("MJPG"); at != std::string::npos; at = bytes.find("MJPG", at + 4))
+    Overwrite(path, at, "XYZ1");
+  Movie movie(path);
+  EXPECT_FALSE(movie.ok());
+  EXPECT_EQ(movie.problem(), "no decoder for 'XYZ1' pictures");
+}
+
+TEST(DecodingGetter, UndecodableFrameHasNoPictureAndOthersStillDo) {
+  std::string made = MakeMovie("broken_src", "432x160", 12, "mjpeg");
+  ASSERT_FALSE(made.empty());
+  std::string path = (MovieDir() / "broken.avi").string();
+  fs::copy_file(made, path, fs::copy_options::overwrite_existing);
+  std::vector<ProbedChunk> chunks = ProbeChunks(path);
+  ASSERT_EQ(chunks.size(), 12u);
+  Overwrite(path, chunks[5].offset, std::string(chunks[5].size, '\0'));
+
+  Movie movie(path);
+  ASSERT_TRUE(movie.ok()) << movie.problem();
+  for (LONG i = 0; i < 12; ++i) {
+    if (i == 5)
+      EXPECT_EQ(movie.Get(i), nullptr);
+    else
+      EXPECT_NE(movie.Get(i), nullptr) << "frame " << i;
+  }
+  // Also when the broken frame is fetched alone.
+  Movie alone(path);
+  ASSERT_TRUE(alone.ok());
+  EXPECT_EQ(alone.Get(5), nullptr);
+  EXPECT_NE(alone.Get(6), nullptr);
+}
+
+// ffmpeg writes an empty chunk where a frame time has no picture: here frame
+// 7 of 25.
+TEST(DecodingGetter, DropFrameRepeatsThePreviousPicture) {
+  const struct {
+    const char* name;
+    const char* codec;
+  } kinds[] = {{"drop_mjpeg", "mjpeg"}, {"drop_xvid", "mpeg4 -vtag XVID -bf 2 -g 12"}};
+  for (const auto& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    std::string path = MakeMovie(kind.name, "432x160", 24, kind.codec,
+                                 "-vf select='not(eq(n\\,7))' -fps_mode passthrough");
+    ASSERT_FALSE(path.empty());
+    Movie movie(path);
+    ASSERT_TRUE(movie.ok()) << movie.problem();
+    ASSERT_EQ(movie.length(), 25);
+    std::vector<std::string> frames;
+    for (LONG i = 0; i < 25; ++i) {
+      frames.push_back(movie.Bitmap(i));
+      ASSERT_FALSE(frames.back().empty()) << "frame " << i;
+    }
+    EXPECT_TRUE(frames[7] == frames[6]);
+    EXPECT_FALSE(frames[8] == frames[7]);
+    EXPECT_FALSE(frames[6] == frames[5]);
+    Movie alone(path);
+    ASSERT_TRUE(alone.ok());
+    EXPECT_TRUE(alone.Bitmap(7) == frames[6]);
+  }
+}
+
+}  // namespace
