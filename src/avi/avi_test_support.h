@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -39,6 +40,27 @@ class TempFile {
  private:
   std::string path_;
 };
+
+// Runs the ffmpeg program with `args` (quiet); true when it succeeds.
+inline bool RunFfmpeg(const std::string& args) {
+  return std::system(("ffmpeg -nostdin -v error -y " + args).c_str()) == 0;
+}
+
+inline bool HaveFfmpeg() {
+  static const bool have = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
+  return have;
+}
+
+inline std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return bytes;
+  std::uint8_t buf[65536];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+  std::fclose(f);
+  return bytes;
+}
 
 // A movie opened the way the movie source opens it.
 struct OpenedMovie {
