@@ -22,12 +22,22 @@ constexpr std::size_t kConstantBytes = kFirstPayloadGroup * kGroupBytes;
 // most of its groups, so a stray copy of the lead block inside a picture
 // is not taken for a record.
 constexpr int kMinGroupsWhereExpected = 8;
-constexpr int kMinGroupsWhenSearching = 20;
+constexpr int kMinGroupsWhenSearching = 24;
 
 constexpr int kAllConstantGroups = static_cast<int>(kFirstPayloadGroup);
 
 int MatchingGroups(const RecordInfo& info) {
   return kAllConstantGroups - info.bad_lead - info.bad_index - info.bad_fill;
+}
+
+// Whether a candidate found by searching counts as a record. Besides most
+// of its groups matching, half of its index and fill groups must: a
+// picture can hold copies of the lead block in whole groups (its payload is
+// laid nine bytes a group), and those alone must not make a record.
+bool FoundBySearch(const RecordInfo& info) {
+  constexpr int kIndexAndFill = static_cast<int>(kIndexGroups + track::kFillGroups);
+  return MatchingGroups(info) >= kMinGroupsWhenSearching &&
+         kIndexAndFill - info.bad_index - info.bad_fill >= kIndexAndFill / 2;
 }
 
 std::uint32_t ReadU32(const std::uint8_t* p) {
@@ -169,6 +179,31 @@ Status ScanTrack(BlockReader& reader, TrackScan* out) {
     return true;
   };
 
+  // Searches from `from` for the first copy of the lead block that starts
+  // a record; false when there is none before the end.
+  auto search = [&](std::uint64_t from, RecordInfo* result) -> bool {
+    while (true) {
+      const std::uint64_t q = reader.Find(lead, from, size);
+      if (!reader.status().ok || q >= size) return false;
+      // The copy found is lead group k of a record starting 10k earlier;
+      // k is unknown when the first groups are damaged, so try each.
+      int best_groups = -1;
+      for (std::size_t k = 0; k < kLeadGroups; ++k) {
+        if (q < from + k * kGroupBytes) break;
+        RecordInfo c;
+        const std::uint64_t at = q - k * kGroupBytes;
+        if (at + kConstantBytes > size || !score(at, &c)) continue;
+        if (FoundBySearch(c) && MatchingGroups(c) > best_groups) {
+          *result = c;
+          best_groups = MatchingGroups(c);
+        }
+      }
+      if (!reader.status().ok) return false;
+      if (best_groups >= 0) return true;
+      from = q + 1;
+    }
+  };
+
   std::uint64_t search_from = begin;
   while (true) {
     RecordInfo found;
@@ -178,35 +213,19 @@ Status ScanTrack(BlockReader& reader, TrackScan* out) {
       if (expected + kConstantBytes <= size && score(expected, &found) &&
           MatchingGroups(found) >= kMinGroupsWhereExpected) {
         have = true;
-      }
-      if (!reader.status().ok) return reader.status();
-    }
-    while (!have) {
-      const std::uint64_t q = reader.Find(lead, search_from, size);
-      if (!reader.status().ok) return reader.status();
-      if (q >= size) break;
-      // The copy found is lead group k of a record starting 10k earlier;
-      // k is unknown when the first groups are damaged, so try each.
-      RecordInfo best;
-      int best_groups = -1;
-      for (std::size_t k = 0; k < kLeadGroups; ++k) {
-        if (q < search_from + k * kGroupBytes) break;
-        RecordInfo c;
-        const std::uint64_t at = q - k * kGroupBytes;
-        if (at + kConstantBytes > size || !score(at, &c)) continue;
-        if (MatchingGroups(c) > best_groups) {
-          best = c;
-          best_groups = MatchingGroups(c);
+        // Bytes lost inside the previous record by a multiple of ten keep
+        // the groups aligned, so a shifted record partly matches where one
+        // is expected. A better record found before it wins.
+        RecordInfo nearer;
+        if (!found.whole() && search(search_from, &nearer) &&
+            nearer.offset < expected + kConstantBytes && MatchingGroups(nearer) > MatchingGroups(found)) {
+          found = nearer;
         }
       }
       if (!reader.status().ok) return reader.status();
-      if (best_groups >= kMinGroupsWhenSearching) {
-        found = best;
-        have = true;
-      } else {
-        search_from = q + 1;
-      }
     }
+    if (!have) have = search(search_from, &found);
+    if (!reader.status().ok) return reader.status();
     if (!have) break;
 
     if (out->records.empty()) {
