@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,9 @@
 #include <vector>
 
 #include "avi/avifile.h"
+#include "avi/file_reader.h"
+#include "avi/frame_getter.h"
+#include "avi/stream_index.h"
 
 namespace {
 
@@ -234,14 +238,16 @@ INSTANTIATE_TEST_SUITE_P(Codecs, DecodingGetterTest, ::testing::ValuesIn(kCases)
 struct ProbedChunk {
   std::uint64_t offset;
   std::size_t size;
+  bool key;
 };
 std::vector<ProbedChunk> ProbeChunks(const std::string& path) {
-  std::string text = RunCommand("ffprobe -v error -select_streams v -show_entries packet=pos,size -of csv=p=0 '" +
-                         path + "'");
+  std::string text = RunCommand(
+      "ffprobe -v error -select_streams v -show_entries packet=pos,size,flags -of csv=p=0 '" + path + "'");
   std::vector<ProbedChunk> chunks;
   unsigned long long size = 0, pos = 0;
-  for (const char* at = text.c_str(); std::sscanf(at, "%llu,%llu", &size, &pos) == 2;) {
-    chunks.push_back({pos, static_cast<std::size_t>(size)});
+  char key = 0;
+  for (const char* at = text.c_str(); std::sscanf(at, "%llu,%llu,%c", &size, &pos, &key) == 3;) {
+    chunks.push_back({pos, static_cast<std::size_t>(size), key == 'K'});
     at = std::strchr(at, '\n');
     if (!at) break;
     ++at;
@@ -319,6 +325,150 @@ TEST(DecodingGetter, DropFrameRepeatsThePreviousPicture) {
     Movie alone(path);
     ASSERT_TRUE(alone.ok());
     EXPECT_TRUE(alone.Bitmap(7) == frames[6]);
+  }
+}
+
+// Packed MPEG-4, as older DivX and Xvid writers store B-frames: the chunk of
+// each reference picture also carries the B-frame shown before it, and the
+// next chunk holds a not-coded placeholder. Built here from an unpacked
+// movie's chunks (and read through a hand-made index, since only the chunks
+// change); every frame must come out as in the unpacked movie.
+bool StartsBFrame(const std::string& chunk) {
+  std::size_t vop = chunk.find(std::string("\0\0\x01\xB6", 4));
+  return vop != std::string::npos && vop + 4 < chunk.size() &&
+         (static_cast<unsigned char>(chunk[vop + 4]) >> 6) == 2;
+}
+
+TEST(DecodingGetter, PackedMpeg4ShowsEachPictureAtItsFrame) {
+  const int kFrames = 36;
+  std::string unpacked = MakeMovie("packed_src", "432x160", kFrames, "mpeg4 -vtag XVID -bf 1 -g 12");
+  ASSERT_FALSE(unpacked.empty());
+  std::vector<std::string> want;
+  {
+    Movie movie(unpacked);
+    ASSERT_TRUE(movie.ok()) << movie.problem();
+    for (LONG i = 0; i < kFrames; ++i) want.push_back(movie.Bitmap(i));
+  }
+  std::vector<ProbedChunk> probed = ProbeChunks(unpacked);
+  ASSERT_EQ(probed.size(), static_cast<std::size_t>(kFrames));
+  std::string bytes = RunCommand("cat '" + unpacked + "'");
+  std::vector<std::string> chunks;
+  for (const ProbedChunk& c : probed) chunks.push_back(bytes.substr(c.offset, c.size));
+
+  // A P-VOP with vop_coded = 0 (5-bit time increments at 25 frames a second).
+  const std::string kPlaceholder("\0\0\x01\xB6\x50\x4F", 6);
+  std::string packed;
+  avi::StreamIndex index;
+  index.has_key_frame_flags = true;
+  int pairs = 0;
+  for (std::size_t c = 0; c < chunks.size(); ++c) {
+    std::string data = chunks[c];
+    bool pack = c + 1 < chunks.size() && !StartsBFrame(data) && StartsBFrame(chunks[c + 1]);
+    if (pack) data += chunks[c + 1];
+    index.chunks.push_back({packed.size(), static_cast<std::uint32_t>(data.size()), probed[c].key});
+    packed += data;
+    if (pack) {
+      index.chunks.push_back({packed.size(), static_cast<std::uint32_t>(kPlaceholder.size()), false});
+      packed += kPlaceholder;
+      ++c;
+      ++pairs;
+    }
+  }
+  ASSERT_GT(pairs, kFrames / 3);
+  ASSERT_EQ(index.chunks.size(), chunks.size());
+  std::string path = (MovieDir() / "packed.m4v").string();
+  std::ofstream(path, std::ios::binary).write(packed.data(), static_cast<std::streamsize>(packed.size()));
+
+  avi::FileReader file;
+  ASSERT_TRUE(file.Open(path));
+  avi::PictureStream stream;
+  stream.file = &file;
+  stream.index = &index;
+  stream.header = {40, 432, 160, 1, 24, mmioFOURCC('X', 'V', 'I', 'D'), 0, 0, 0, 0, 0};
+  stream.format = {reinterpret_cast<const std::uint8_t*>(&stream.header), sizeof stream.header};
+  stream.length = kFrames;
+  std::string why;
+  auto bitmap = [](const std::uint8_t* p) {
+    if (!p) return std::string();
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, p, sizeof h);
+    return std::string(reinterpret_cast<const char*>(p), sizeof h + h.biSizeImage);
+  };
+  {
+    auto getter = avi::OpenDecodingGetter(stream, &why);
+    ASSERT_NE(getter, nullptr) << why;
+    for (int i = 0; i < kFrames; ++i) EXPECT_TRUE(bitmap(getter->Get(i)) == want[i]) << "frame " << i;
+  }
+  for (int i : {1, 2, 11, 12, 13, 23, 24, kFrames - 1}) {
+    auto getter = avi::OpenDecodingGetter(stream, &why);
+    ASSERT_NE(getter, nullptr) << why;
+    EXPECT_TRUE(bitmap(getter->Get(i)) == want[i]) << "frame " << i << " fetched alone";
+  }
+}
+
+// An 8-bit run-length movie (BI_RLE8) written here: its colours come from
+// the table after the header, and its rows (30 pixels, so padded) come out
+// bottom-up like every other picture.
+TEST(DecodingGetter, EightBitRunLengthPicturesUseTheColourTable) {
+  const int kWidth = 30, kHeight = 8, kFrames = 3;
+  auto index_at = [](int f, int x, int y) { return (x * 5 + y * 17 + f * 29) % 256; };
+  auto colour = [](int k) {  // B, G, R of table entry k
+    return std::array<std::uint8_t, 3>{static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(255 - k),
+                                       static_cast<std::uint8_t>(k * 3)};
+  };
+  std::string format(40, '\0');
+  BITMAPINFOHEADER h{40, kWidth, kHeight, 1, 8, 1 /* BI_RLE8 */, 0, 0, 0, 256, 0};
+  std::memcpy(format.data(), &h, sizeof h);
+  for (int k = 0; k < 256; ++k) {
+    auto c = colour(k);
+    format += std::string{static_cast<char>(c[0]), static_cast<char>(c[1]), static_cast<char>(c[2]), '\0'};
+  }
+  std::string data;
+  avi::StreamIndex index;
+  index.has_key_frame_flags = true;
+  for (int f = 0; f < kFrames; ++f) {
+    std::string chunk;
+    for (int y = kHeight - 1; y >= 0; --y) {  // bottom row first
+      for (int x = 0; x < kWidth; ++x) {
+        chunk += '\x01';
+        chunk += static_cast<char>(index_at(f, x, y));
+      }
+      chunk += std::string("\0\0", 2);  // end of row
+    }
+    chunk += std::string("\0\x01", 2);  // end of picture
+    index.chunks.push_back({data.size(), static_cast<std::uint32_t>(chunk.size()), true});
+    data += chunk;
+  }
+  std::string path = (MovieDir() / "rle8.bin").string();
+  std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+  avi::FileReader file;
+  ASSERT_TRUE(file.Open(path));
+  avi::PictureStream stream;
+  stream.file = &file;
+  stream.index = &index;
+  stream.header = h;
+  stream.format = {reinterpret_cast<const std::uint8_t*>(format.data()), format.size()};
+  stream.length = kFrames;
+  std::string why;
+  for (int first : {0, 2}) {  // in order, and starting with the last frame alone
+    auto getter = avi::OpenDecodingGetter(stream, &why);
+    ASSERT_NE(getter, nullptr) << why;
+    for (int n = 0; n < kFrames; ++n) {
+      int f = (first + n) % kFrames;
+      const std::uint8_t* p = getter->Get(f);
+      ASSERT_NE(p, nullptr) << "frame " << f;
+      BITMAPINFOHEADER out;
+      std::memcpy(&out, p, sizeof out);
+      ASSERT_EQ(out.biSizeImage, 92u * kHeight);
+      int wrong = 0;
+      for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+          const std::uint8_t* px = p + 40 + 92 * (kHeight - 1 - y) + 3 * x;
+          auto want = colour(index_at(f, x, y));
+          wrong += px[0] != want[0] || px[1] != want[1] || px[2] != want[2];
+        }
+      EXPECT_EQ(wrong, 0) << "frame " << f;
+    }
   }
 }
 
