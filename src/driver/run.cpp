@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "driver/console.h"
 #include "driver/frames_argument.h"
 #include "driver/progress.h"
 #include "movie/movie_source.h"
@@ -53,6 +54,7 @@ void ReportSkips(const SkipCounts& skips, std::int32_t frames) {
 
 int RunKestrix(int argc, char** argv) {
   const std::time_t start = std::time(nullptr);
+  PrepareConsole();
   static char console_buffer[kConsoleBufferBytes];
   std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer);
 
