@@ -1,9 +1,11 @@
 #include "movie/movie_source.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace movie {
 namespace {
@@ -26,6 +28,25 @@ std::string OpenFailure(const char* name, HRESULT status) {
     }
   }
   return "cannot open \"" + std::string(name) + "\": " + why;
+}
+
+// Reads the first `head_size` bytes of a stream's format into `head` (zeros
+// past the format's end). The whole format is read, into a buffer of the size
+// the library reports, since a library may refuse a buffer shorter than the
+// format: a picture format followed by its palette or colour masks, a sound
+// format followed by codec data.
+HRESULT ReadFormatHead(PAVISTREAM stream, void* head, LONG head_size) {
+  constexpr LONG kLargestFormat = 1 << 24;
+  LONG size = 0;
+  HRESULT status = AVIStreamReadFormat(stream, AVIStreamStart(stream), nullptr, &size);
+  if (status != 0) return status;
+  if (size < 0 || size > kLargestFormat) return AVIERR_BADFORMAT;
+  std::vector<std::uint8_t> format(static_cast<std::size_t>(std::max(size, head_size)));
+  size = static_cast<LONG>(format.size());
+  status = AVIStreamReadFormat(stream, AVIStreamStart(stream), format.data(), &size);
+  if (status != 0) return status;
+  std::memcpy(head, format.data(), static_cast<std::size_t>(head_size));
+  return 0;
 }
 
 }  // namespace
@@ -52,9 +73,7 @@ bool OpenMovie(MovieSource& movie, char* name) {
     return false;
   }
   PCMWAVEFORMAT sound_format;
-  std::memset(&sound_format, 0, sizeof sound_format);
-  LONG size = sizeof sound_format;
-  status = AVIStreamReadFormat(movie.sound, AVIStreamStart(movie.sound), &sound_format, &size);
+  status = ReadFormatHead(movie.sound, &sound_format, sizeof sound_format);
   if (status != 0) {
     movie.problem = "cannot read the sound format of " + quoted + ": " + DescribeStatus(status);
     return false;
@@ -70,9 +89,7 @@ bool OpenMovie(MovieSource& movie, char* name) {
     return false;
   }
   BITMAPINFOHEADER& format = movie.picture_format;
-  std::memset(&format, 0, sizeof format);
-  size = sizeof format;
-  status = AVIStreamReadFormat(movie.picture, AVIStreamStart(movie.picture), &format, &size);
+  status = ReadFormatHead(movie.picture, &format, sizeof format);
   if (status != 0) {
     movie.problem = "cannot read the picture format of " + quoted + ": " + DescribeStatus(status);
     return false;
