@@ -308,7 +308,7 @@ int RunCheck(const Options& o) {
     if (scan.leading_bytes > 0) {
       std::printf("  %llu bytes before the first record (%s)\n",
                   static_cast<unsigned long long>(scan.leading_bytes),
-                  scan.leading_all_zero ? "silence" : "not silence: part of a record may be cut off");
+                  scan.leading_all_zero ? "silence" : "not all silence");
     }
     // Runs of records that follow each other back to back.
     std::size_t gap = 0;
