@@ -41,6 +41,11 @@ namespace {
 constexpr std::int32_t kMaxPictureSide = 16384;
 // A chunk larger than this is treated as unreadable rather than allocated.
 constexpr std::uint32_t kMaxChunkBytes = 256u << 20;
+// How far past a frame its picture may still come out of a decoder: the
+// deepest reordering FFmpeg's decoders keep, with room to spare.
+constexpr std::int32_t kReorderReach = 20;
+// How many key frames a seek goes back at most to find a frame's picture.
+constexpr int kMaxStepsBack = 2;
 // The bitmap's rows start this far into the output allocation: the header
 // sits just before them, and the rows start on a 64-byte boundary for swscale.
 constexpr std::size_t kRowsOffset = 64;
@@ -442,6 +447,9 @@ void DecodingGetter::DecodeUpTo(std::int32_t i) {
       if (held_.position == i) return;
     }
     if (!ready_.empty()) return;  // the next picture belongs to a later frame
+    // Nothing has come out for frame i within the decoder's reach: it has
+    // no picture of its own.
+    if (next_chunk_ > i + kReorderReach && !sent_end_) return;
     if (!Feed()) return;
   }
 }
@@ -477,14 +485,18 @@ const std::uint8_t* DecodingGetter::Get(std::int32_t i) {
   // decoding past a key frame that could be started from instead.
   bool forward = i > answered_ && start <= next_chunk_;
   if (!forward) {
-    // Start from the latest key frame; when its first picture lies past
-    // frame i (pictures shown before the key frame but coded after it), go
-    // one key frame further back.
-    for (;;) {
+    // Start from the latest key frame. When its first picture lies past
+    // frame i (pictures shown before the key frame but coded after it, which
+    // cannot be decoded from it), go back one key frame more, a few times at
+    // most. Only the first picture is waited for, and not beyond the
+    // decoder's reordering reach past frame i, so that a stretch of
+    // undecodable chunks does not cost a decode of the rest of the movie.
+    for (int attempt = 0;; ++attempt) {
       Restart(start);
-      while (ready_.empty() && Feed()) {
+      while (ready_.empty() && next_chunk_ <= i + kReorderReach && Feed()) {
       }
-      if (start == 0 || (!ready_.empty() && ready_.front().position <= i)) break;
+      bool past = !ready_.empty() && ready_.front().position > i;
+      if (!past || start == 0 || attempt == kMaxStepsBack) break;
       std::int32_t earlier = StartBefore(start - 1);
       if (earlier >= start) break;
       start = earlier;

@@ -275,28 +275,26 @@ TEST(DecodingGetter, UnknownCodecGivesNoGetterAndSaysWhich) {
   EXPECT_EQ(movie.problem(), "no decoder for 'XYZ1' pictures");
 }
 
-TEST(DecodingGetter, UndecodableFrameHasNoPictureAndOthersStillDo) {
+TEST(DecodingGetter, UndecodableFramesHaveNoPictureAndOthersStillDo) {
   std::string made = MakeMovie("broken_src", "432x160", 12, "mjpeg");
   ASSERT_FALSE(made.empty());
   std::string path = (MovieDir() / "broken.avi").string();
   fs::copy_file(made, path, fs::copy_options::overwrite_existing);
   std::vector<ProbedChunk> chunks = ProbeChunks(path);
   ASSERT_EQ(chunks.size(), 12u);
-  Overwrite(path, chunks[5].offset, std::string(chunks[5].size, '\0'));
+  auto broken = [](LONG i) { return i == 2 || (i >= 5 && i <= 7); };
+  for (LONG i = 0; i < 12; ++i)
+    if (broken(i)) Overwrite(path, chunks[i].offset, std::string(chunks[i].size, '\0'));
 
   Movie movie(path);
   ASSERT_TRUE(movie.ok()) << movie.problem();
+  for (LONG i = 0; i < 12; ++i) EXPECT_EQ(movie.Get(i) == nullptr, broken(i)) << "frame " << i;
+  // Also each frame fetched alone.
   for (LONG i = 0; i < 12; ++i) {
-    if (i == 5)
-      EXPECT_EQ(movie.Get(i), nullptr);
-    else
-      EXPECT_NE(movie.Get(i), nullptr) << "frame " << i;
+    Movie alone(path);
+    ASSERT_TRUE(alone.ok());
+    EXPECT_EQ(alone.Get(i) == nullptr, broken(i)) << "frame " << i << " alone";
   }
-  // Also when the broken frame is fetched alone.
-  Movie alone(path);
-  ASSERT_TRUE(alone.ok());
-  EXPECT_EQ(alone.Get(5), nullptr);
-  EXPECT_NE(alone.Get(6), nullptr);
 }
 
 // ffmpeg writes an empty chunk where a frame time has no picture: here frame
@@ -468,6 +466,46 @@ TEST(DecodingGetter, EightBitRunLengthPicturesUseTheColourTable) {
           wrong += px[0] != want[0] || px[1] != want[1] || px[2] != want[2];
         }
       EXPECT_EQ(wrong, 0) << "frame " << f;
+    }
+  }
+}
+
+// An index without key-frame flags: intra-only codecs start anywhere, the
+// others from the first chunk; either way a frame fetched alone is the frame
+// fetched in order.
+TEST(DecodingGetter, IndexWithoutKeyFrameFlags) {
+  for (const char* codec : {"mjpeg", "mpeg4 -vtag XVID -bf 2 -g 12"}) {
+    SCOPED_TRACE(codec);
+    std::string path = MakeMovie(std::string("noflags_") + (codec[1] == 'j' ? "mjpeg" : "xvid"), "432x160", 30,
+                                 codec);
+    ASSERT_FALSE(path.empty());
+    std::vector<std::string> want;
+    {
+      Movie movie(path);
+      ASSERT_TRUE(movie.ok()) << movie.problem();
+      for (LONG i = 0; i < 30; ++i) want.push_back(movie.Bitmap(i));
+    }
+    avi::StreamIndex index;
+    index.has_key_frame_flags = false;
+    for (const ProbedChunk& c : ProbeChunks(path))
+      index.chunks.push_back({c.offset, static_cast<std::uint32_t>(c.size), true});
+    ASSERT_EQ(index.chunks.size(), 30u);
+    avi::FileReader file;
+    ASSERT_TRUE(file.Open(path));
+    avi::PictureStream stream;
+    stream.file = &file;
+    stream.index = &index;
+    stream.header = {40, 432, 160, 1, 24,
+                     codec[1] == 'j' ? mmioFOURCC('M', 'J', 'P', 'G') : mmioFOURCC('X', 'V', 'I', 'D'), 0, 0, 0, 0, 0};
+    stream.format = {reinterpret_cast<const std::uint8_t*>(&stream.header), sizeof stream.header};
+    stream.length = 30;
+    std::string why;
+    auto getter = avi::OpenDecodingGetter(stream, &why);
+    ASSERT_NE(getter, nullptr) << why;
+    for (int i : {17, 3, 29, 11, 12, 0, 25}) {
+      const std::uint8_t* p = getter->Get(i);
+      ASSERT_NE(p, nullptr) << "frame " << i;
+      EXPECT_TRUE(std::string(reinterpret_cast<const char*>(p), want[i].size()) == want[i]) << "frame " << i;
     }
   }
 }
