@@ -17,28 +17,27 @@ PictureConverter::PictureConverter() : picture_(kConformedFrameBytes, 0) {
 
 void PictureConverter::FrameLines::Reset(const PictureLayout* layout,
                                          const std::uint8_t* frame,
-                                         const RowExpander* expander) {
+                                         const RowExpander* expander, std::int32_t held) {
   layout_ = layout;
   frame_ = frame;
   expander_ = expander;
-  held_[0] = held_[1] = -1;
-  next_ = 0;
-  const std::size_t line_bytes = 3 * static_cast<std::size_t>(layout->width);
-  if (layout->bits != 24 && slots.size() != 2 * line_bytes) slots.assign(2 * line_bytes, 0);
+  if (layout->bits == 24) return;  // served from the frame itself
+  line_bytes_ = 3 * static_cast<std::size_t>(layout->width);
+  const std::size_t slots = static_cast<std::size_t>(held);
+  // Sizes only change with the shape, so these allocate only then.
+  if (slots_.size() != slots * line_bytes_) slots_.assign(slots * line_bytes_, 0);
+  slot_line_.assign(slots, -1);
 }
 
 const std::uint8_t* PictureConverter::FrameLines::Line(std::int32_t y) {
   const std::uint8_t* row = layout_->Line(frame_, y);
   if (layout_->bits == 24) return row;
-  const std::size_t line_bytes = slots.size() / 2;
-  for (int s = 0; s < 2; ++s) {
-    if (held_[s] == y) return slots.data() + s * line_bytes;
+  const std::size_t s = static_cast<std::size_t>(y) % slot_line_.size();
+  std::uint8_t* slot = slots_.data() + s * line_bytes_;
+  if (slot_line_[s] != y) {
+    expander_->Expand(row, slot);
+    slot_line_[s] = y;
   }
-  const int s = next_;
-  next_ ^= 1;
-  held_[s] = y;
-  std::uint8_t* slot = slots.data() + s * line_bytes;
-  expander_->Expand(row, slot);
   return slot;
 }
 
@@ -83,7 +82,7 @@ const std::uint8_t* PictureConverter::Convert(const std::uint8_t* frame,
   }
 
   scaler_.Prepare(layout.width, layout.height, kConformedWidth, kConformedHeight);
-  lines_.Reset(&layout, frame, &expander_);
+  lines_.Reset(&layout, frame, &expander_, scaler_.lines_held());
   scaler_.Scale(lines_, OutLine(0), -static_cast<std::ptrdiff_t>(kConformedRowBytes));
   return picture_.data();
 }

@@ -61,21 +61,22 @@ class PictureConverter {
 
  private:
   // Serves the scaler 24-bit source lines: 24-bit rows straight from the
-  // frame, other depths expanded into one of two cached lines (enough for
-  // the lines two neighbouring destination lines share).
+  // frame, other depths expanded into a ring of `held` lines, line y in
+  // slot y % held (the lines of one destination line are consecutive, so
+  // they never share a slot).
   class FrameLines : public LineSource {
    public:
     void Reset(const PictureLayout* layout, const std::uint8_t* frame,
-               const RowExpander* expander);
+               const RowExpander* expander, std::int32_t held);
     const std::uint8_t* Line(std::int32_t y) override;
-    std::vector<std::uint8_t> slots;  // two lines of 3 * width bytes
 
    private:
     const PictureLayout* layout_ = nullptr;
     const std::uint8_t* frame_ = nullptr;
     const RowExpander* expander_ = nullptr;
-    std::int32_t held_[2] = {-1, -1};
-    int next_ = 0;
+    std::size_t line_bytes_ = 0;
+    std::vector<std::uint8_t> slots_;
+    std::vector<std::int32_t> slot_line_;  // line held by each slot, or -1
   };
 
   const std::uint8_t* Convert(const std::uint8_t* frame, std::size_t available);

@@ -54,13 +54,37 @@ void RowExpander::ExpandPalette(const std::uint8_t* row, std::uint8_t* bgr) cons
   }
 }
 
+namespace {
+
+// Kept in locals: `bgr` may alias anything, so members would be reloaded
+// after every byte written.
+template <int kBytes>
+void ExpandMaskedPixels(const std::uint8_t* row, std::uint8_t* bgr, std::int32_t width,
+                        int shift_b, std::uint32_t mask_b, const std::uint8_t* widen_b,
+                        int shift_g, std::uint32_t mask_g, const std::uint8_t* widen_g,
+                        int shift_r, std::uint32_t mask_r, const std::uint8_t* widen_r) {
+  for (std::int32_t x = 0; x < width; ++x, row += kBytes, bgr += 3) {
+    const std::uint32_t pixel = kBytes == 2 ? ReadLe16(row) : ReadLe32(row);
+    const std::uint8_t b = widen_b[(pixel >> shift_b) & mask_b];
+    const std::uint8_t g = widen_g[(pixel >> shift_g) & mask_g];
+    const std::uint8_t r = widen_r[(pixel >> shift_r) & mask_r];
+    bgr[0] = b;
+    bgr[1] = g;
+    bgr[2] = r;
+  }
+}
+
+}  // namespace
+
 void RowExpander::ExpandMasked(const std::uint8_t* row, std::uint8_t* bgr) const {
-  const int bytes = bits_ / 8;
-  for (std::int32_t x = 0; x < width_; ++x, row += bytes, bgr += 3) {
-    const std::uint32_t pixel = bytes == 2 ? ReadLe16(row) : ReadLe32(row);
-    bgr[0] = blue_.widen[(pixel >> blue_.shift) & blue_.mask];
-    bgr[1] = green_.widen[(pixel >> green_.shift) & green_.mask];
-    bgr[2] = red_.widen[(pixel >> red_.shift) & red_.mask];
+  if (bits_ == 16) {
+    ExpandMaskedPixels<2>(row, bgr, width_, blue_.shift, blue_.mask, blue_.widen.data(),
+                          green_.shift, green_.mask, green_.widen.data(), red_.shift,
+                          red_.mask, red_.widen.data());
+  } else {
+    ExpandMaskedPixels<4>(row, bgr, width_, blue_.shift, blue_.mask, blue_.widen.data(),
+                          green_.shift, green_.mask, green_.widen.data(), red_.shift,
+                          red_.mask, red_.widen.data());
   }
 }
 
