@@ -261,15 +261,76 @@ void Overwrite(const std::string& path, std::uint64_t offset, const std::string&
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// Offsets of "MJPG" in a file: the strh handler comes before the strf
+// compression.
+std::vector<std::size_t> MjpgTags(const std::string& path) {
+  std::string bytes = RunCommand("cat '" + path + "'");
+  std::vector<std::size_t> at;
+  for (std::size_t p = bytes.find("MJPG"); p != std::string::npos; p = bytes.find("MJPG", p + 4)) at.push_back(p);
+  return at;
+}
+
+TEST(DecodingGetter, UnknownCompressionFallsBackToTheHandler) {
+  std::string made = MakeMovie("handler_src", "432x160", 5, "mjpeg");
+  ASSERT_FALSE(made.empty());
+  std::string path = (MovieDir() / "handler.avi").string();
+  fs::copy_file(made, path, fs::copy_options::overwrite_existing);
+  std::vector<std::size_t> tags = MjpgTags(path);
+  ASSERT_EQ(tags.size(), 2u);
+  Overwrite(path, tags[1], "XYZ1");  // strf's biCompression only
+  Movie movie(path);
+  ASSERT_TRUE(movie.ok()) << movie.problem();
+  EXPECT_NE(movie.Get(4), nullptr);
+}
+
+// The pictures inside the chunks are 432 x 160 whatever the header says: the
+// bitmap keeps the header's size, holding the decoded picture from its top
+// left corner, cut off or with black around it.
+TEST(DecodingGetter, DecodedSizeOtherThanTheHeaders) {
+  std::string made = MakeMovie("resized_src", "432x160", 3, "mjpeg");
+  ASSERT_FALSE(made.empty());
+  std::vector<std::string> reference = ReferenceFrames(made, 432, 160);
+  ASSERT_EQ(reference.size(), 3u);
+  const struct {
+    std::int32_t width, height;
+  } sizes[] = {{400, 150}, {440, 170}};
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
+    std::string path = (MovieDir() / "resized.avi").string();
+    fs::copy_file(made, path, fs::copy_options::overwrite_existing);
+    std::size_t compression = MjpgTags(path).at(1);  // strf: biWidth and biHeight come 12 and 8 bytes before
+    Overwrite(path, compression - 12, std::string(reinterpret_cast<const char*>(&size.width), 4));
+    Overwrite(path, compression - 8, std::string(reinterpret_cast<const char*>(&size.height), 4));
+    Movie movie(path);
+    ASSERT_TRUE(movie.ok()) << movie.problem();
+    const BITMAPINFOHEADER* h = movie.Get(2);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(h->biWidth, size.width);
+    ASSERT_EQ(h->biHeight, size.height);
+    const std::size_t stride = (static_cast<std::size_t>(size.width) * 3 + 3) & ~std::size_t{3};
+    ASSERT_EQ(h->biSizeImage, stride * size.height);
+    const auto* rows = reinterpret_cast<const unsigned char*>(h + 1);
+    const auto* ref = reinterpret_cast<const unsigned char*>(reference[2].data());
+    std::size_t differ = 0, not_black = 0;
+    for (int y = 0; y < size.height; ++y)
+      for (int x = 0; x < size.width * 3; ++x) {
+        unsigned char got = rows[stride * (size.height - 1 - y) + x];
+        if (y < 160 && x < 432 * 3)
+          differ += (got >> 4) != (ref[432 * 3 * y + x] >> 4);
+        else
+          not_black += got != 0;
+      }
+    EXPECT_LT(differ, std::size_t{400} * 150 * 3 / 100);
+    EXPECT_EQ(not_black, 0u);
+  }
+}
+
 TEST(DecodingGetter, UnknownCodecGivesNoGetterAndSaysWhich) {
   std::string made = MakeMovie("unknown_src", "432x160", 5, "mjpeg");
   ASSERT_FALSE(made.empty());
   std::string path = (MovieDir() / "unknown.avi").string();
   fs::copy_file(made, path, fs::copy_options::overwrite_existing);
-  // Rename the codec in both the strh handler and the strf compression.
-  std::string bytes = RunCommand("cat '" + path + "'");
-  for (std::size_t at = bytes.find("MJPG"); at != std::string::npos; at = bytes.find("MJPG", at + 4))
-    Overwrite(path, at, "XYZ1");
+  for (std::size_t at : MjpgTags(path)) Overwrite(path, at, "XYZ1");
   Movie movie(path);
   EXPECT_FALSE(movie.ok());
   EXPECT_EQ(movie.problem(), "no decoder for 'XYZ1' pictures");
