@@ -41,8 +41,8 @@ constexpr std::uint32_t kTypeAudio = FourCc('a', 'u', 'd', 's');
 constexpr int kMaxListDepth = 8;
 constexpr std::size_t kMaxStreams = 100;           // stream numbers are two digits
 constexpr std::size_t kMaxRiffParts = 65536;
-constexpr std::uint32_t kMaxFormatBytes = 1 << 20;  // strf kept per stream
-constexpr std::uint32_t kMaxSuperIndexBytes = 1 << 20;
+constexpr std::uint32_t kMaxFormatBytes = 64 << 10;  // strf kept per stream
+constexpr std::uint32_t kMaxSuperIndexBytes = 256 << 10;
 constexpr std::size_t kMaxIndexEntries = 2 << 20;  // all streams together
 
 // avih.

@@ -19,7 +19,7 @@ constexpr std::uint32_t kDibFourCc = FourCc('D', 'I', 'B', ' ');
 constexpr std::uint32_t kHeaderSize = sizeof(BITMAPINFOHEADER);
 constexpr std::uint32_t kBitfieldMasksSize = 12;
 constexpr std::int64_t kMaxDimension = 32768;
-constexpr std::uint64_t kMaxImageBytes = 128u << 20;
+constexpr std::uint64_t kMaxImageBytes = 64u << 20;
 
 class UncompressedGetter final : public FrameGetter {
  public:
