@@ -78,7 +78,7 @@ class Parser {
   void BuildFromScan();
   void ScanList(std::uint64_t begin, std::uint64_t end, int depth, bool* stop);
   bool ChunkIsAt(std::uint64_t header_pos, std::uint32_t id, bool exact_id, std::uint32_t size);
-  bool Add(int stream, std::uint64_t data_pos, std::uint32_t size, bool key, StreamIndex* to);
+  bool Add(std::uint64_t data_pos, std::uint32_t size, bool key, StreamIndex* to);
   std::size_t TotalEntries() const;
 
   const FileReader& file_;
@@ -278,8 +278,8 @@ std::size_t Parser::TotalEntries() const {
   return n;
 }
 
-bool Parser::Add(int stream, std::uint64_t data_pos, std::uint32_t size, bool key, StreamIndex* to) {
-  (void)stream;
+// Appends an entry while the movie's budget lasts.
+bool Parser::Add(std::uint64_t data_pos, std::uint32_t size, bool key, StreamIndex* to) {
   if (budget_.entries_left == 0) return false;
   --budget_.entries_left;
   to->chunks.push_back({data_pos, size, key});
@@ -357,7 +357,7 @@ bool Parser::ReadOdmlIndex(std::span<const std::uint8_t> body, int stream, int d
       const std::uint64_t data_pos = base + rel;
       if (data_pos < base || data_pos < kChunkHeaderSize) return false;  // wrapped
       if (!ChunkIsAt(data_pos - kChunkHeaderSize, chunk_id, false, size)) return false;
-      if (!Add(stream, data_pos, size, (raw_size & kOdmlNotKeyFrame) == 0, out)) return false;
+      if (!Add(data_pos, size, (raw_size & kOdmlNotKeyFrame) == 0, out)) return false;
     }
     return true;
   }
@@ -403,7 +403,7 @@ bool Parser::BuildFromIdx1() {
       } else if (!ChunkIsAt(base + offset, id, true, size)) {
         return false;
       }
-      if (!Add(stream, base + offset + kChunkHeaderSize, size, (flags & kAviifKeyFrame) != 0,
+      if (!Add(base + offset + kChunkHeaderSize, size, (flags & kAviifKeyFrame) != 0,
                &movie_.streams[stream].index))
         return false;
     }
@@ -431,7 +431,7 @@ void Parser::ScanList(std::uint64_t begin, std::uint64_t end, int depth, bool* s
     }
     const int stream = DataChunkStream(c.id);
     if (stream < 0 || static_cast<std::size_t>(stream) >= movie_.streams.size()) continue;
-    if (!Add(stream, c.data(), c.size, false, &movie_.streams[stream].index)) *stop = true;
+    if (!Add(c.data(), c.size, false, &movie_.streams[stream].index)) *stop = true;
   }
 }
 

@@ -154,13 +154,14 @@ ULONG AVIStreamRelease(PAVISTREAM stream) {
   return left;
 }
 
-LONG AVIStreamStart(PAVISTREAM stream) {
-  return stream ? static_cast<LONG>(stream->stream->header.start) : 0;
-}
+namespace {
+// Header counts are unsigned; past LONG's range they are cut, never negative.
+LONG AsLong(DWORD v) { return static_cast<LONG>(std::min<DWORD>(v, 0x7FFFFFFF)); }
+}  // namespace
 
-LONG AVIStreamLength(PAVISTREAM stream) {
-  return stream ? static_cast<LONG>(stream->stream->header.length) : 0;
-}
+LONG AVIStreamStart(PAVISTREAM stream) { return stream ? AsLong(stream->stream->header.start) : 0; }
+
+LONG AVIStreamLength(PAVISTREAM stream) { return stream ? AsLong(stream->stream->header.length) : 0; }
 
 HRESULT AVIStreamReadFormat(PAVISTREAM stream, LONG, LPVOID format, LONG* size) {
   if (!stream) return AVIERR_BADHANDLE;
