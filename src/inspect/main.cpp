@@ -59,6 +59,9 @@ constexpr const char* kCheckHelp =
     "header, and prints per track where the records start, the damaged ones, and any\n"
     "gaps between records.\n"
     "\n"
+    "Header mismatches are reported but do not change the exit status, since ripped\n"
+    "tracks often carry a header of their own.\n"
+    "\n"
     "exit status: 0 when every record of every track is whole and there are no gaps,\n"
     "1 when something is damaged or missing, 2 when a track cannot be read.\n";
 
@@ -281,21 +284,24 @@ int RunCheck(const Options& o) {
     PrintError("no track given (see 'kestrix-inspect check --help')");
     return kExitError;
   }
-  bool all_whole = true;
+  bool all_whole = true, unreadable = false;
   std::uint64_t frame = 0, total_damaged = 0;
   for (const std::string& path : o.positional) {
+    // A track that cannot be read is reported and the others still checked;
+    // the frame numbers after it are then uncertain, which the exit status
+    // (2) says.
     Status s;
     auto source = FileSource::Open(path, &s);
-    if (!source) {
-      PrintError(s.message);
-      return kExitError;
-    }
-    BlockReader reader(*source);
     TrackScan scan;
-    s = ScanTrack(reader, &scan);
+    if (source) {
+      BlockReader reader(*source);
+      s = ScanTrack(reader, &scan);
+    }
     if (!s.ok) {
+      std::fflush(stdout);
       PrintError(s.message);
-      return kExitError;
+      unreadable = true;
+      continue;
     }
     std::printf("%s: %zu records (frames %llu to %llu), %zu damaged, %zu gaps\n", path.c_str(),
                 scan.records.size(), static_cast<unsigned long long>(frame),
@@ -348,8 +354,10 @@ int RunCheck(const Options& o) {
     total_damaged += scan.damaged_count();
     if (!scan.all_whole()) all_whole = false;
   }
-  std::printf("%s: %llu frames, %llu damaged\n", all_whole ? "all records whole" : "NOT all whole",
+  std::printf("%s: %llu frames, %llu damaged\n",
+              unreadable ? "NOT all tracks readable" : all_whole ? "all records whole" : "NOT all whole",
               static_cast<unsigned long long>(frame), static_cast<unsigned long long>(total_damaged));
+  if (unreadable) return kExitError;
   return all_whole ? kExitOk : kExitDamaged;
 }
 
