@@ -30,7 +30,7 @@ struct Bgr {
 
 // What a test frame looks like; the builder lays it out exactly as long as
 // its header implies, so that a read past its end trips the sanitizer.
-struct FrameSpec {
+struct FrameRecipe {
   std::int32_t width = kConformedWidth;
   std::int32_t height = kConformedHeight;
   bool top_down = false;
@@ -49,7 +49,7 @@ std::size_t Stride(std::int32_t width, int bits) {
 // Builds the frame; `pixel(x, y, p)` stores the value of visual pixel
 // (x, y), y = 0 the top line, into the row at `p` (the pixel's first byte;
 // for palette depths, the row itself).
-Bytes BuildFrame(const FrameSpec& s,
+Bytes BuildFrame(const FrameRecipe& s,
                  const std::function<void(std::int32_t, std::int32_t, std::uint8_t*)>& pixel) {
   const std::size_t masks_after = s.header_bytes == 40 ? 4 * s.masks.size() : 0;
   std::size_t table = s.clr_used;
@@ -85,7 +85,7 @@ Bytes BuildFrame(const FrameSpec& s,
 // A 24-bit bottom-up frame from visual colours.
 Bytes Frame24(std::int32_t width, std::int32_t height,
               const std::function<Bgr(std::int32_t, std::int32_t)>& colour) {
-  FrameSpec s;
+  FrameRecipe s;
   s.width = width;
   s.height = height;
   return BuildFrame(s, [&](std::int32_t x, std::int32_t y, std::uint8_t* p) {
@@ -110,7 +110,7 @@ std::uint8_t Widen(std::uint32_t v, int bits) {
 // The fixed header every converted picture carries.
 TEST(PictureConverter, ConvertedPictureHasThePackersHeader) {
   PictureConverter converter;
-  FrameSpec s;
+  FrameRecipe s;
   s.top_down = true;
   const Bytes frame = BuildFrame(s, [](std::int32_t, std::int32_t, std::uint8_t*) {});
   const std::uint8_t* out = converter.Conform(frame.data());
@@ -124,6 +124,12 @@ TEST(PictureConverter, ConvertedPictureHasThePackersHeader) {
   EXPECT_EQ(ReadLe32(out + kBiCompressionOffset), kBiRgb);
   EXPECT_EQ(ReadLe32(out + kBiSizeImageOffset), 207360u);
   EXPECT_EQ(ReadLe32(out + kBiClrUsedOffset), 0u);
+}
+
+TEST(PictureConverter, NoFrameIsRefused) {
+  PictureConverter converter;
+  EXPECT_EQ(converter.Conform(static_cast<const std::uint8_t*>(nullptr)), nullptr);
+  EXPECT_STRNE(converter.problem(), "");
 }
 
 TEST(PictureConverter, PackersShapePassesThroughUntouched) {
@@ -145,7 +151,7 @@ TEST(PictureConverter, PackersShapePassesThroughUntouched) {
 
 struct DepthCase {
   const char* name;
-  FrameSpec spec;
+  FrameRecipe recipe;
   // Stores pixel (x, y) and returns the colour it must come out as.
   std::function<Bgr(std::int32_t x, std::int32_t y, std::uint8_t* p)> encode;
 };
@@ -165,10 +171,10 @@ std::vector<Bgr> TestPalette(int n) {
   return p;
 }
 
-FrameSpec Spec(int bits, std::uint32_t compression, std::vector<std::uint32_t> masks = {},
+FrameRecipe Recipe(int bits, std::uint32_t compression, std::vector<std::uint32_t> masks = {},
                std::vector<Bgr> palette = {}, std::uint32_t clr_used = 0,
                std::uint32_t header_bytes = 40) {
-  FrameSpec s;
+  FrameRecipe s;
   s.bits = bits;
   s.compression = compression;
   s.masks = std::move(masks);
@@ -182,7 +188,7 @@ FrameSpec Spec(int bits, std::uint32_t compression, std::vector<std::uint32_t> m
 DepthCase PaletteCase(const char* name, int bits, std::uint32_t clr_used) {
   const int entries = clr_used ? static_cast<int>(clr_used) : 1 << bits;
   std::vector<Bgr> palette = TestPalette(entries);
-  return {name, Spec(bits, kBiRgb, {}, palette, clr_used),
+  return {name, Recipe(bits, kBiRgb, {}, palette, clr_used),
           [bits, palette](std::int32_t x, std::int32_t y, std::uint8_t* row) {
             const unsigned index = Hash(x, y, bits) & ((1u << bits) - 1);
             const int per_byte = 8 / bits;
@@ -194,25 +200,25 @@ DepthCase PaletteCase(const char* name, int bits, std::uint32_t clr_used) {
 
 std::vector<DepthCase> DepthCases() {
   std::vector<DepthCase> cases;
-  cases.push_back({"Rgb24", Spec(24, kBiRgb), [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
+  cases.push_back({"Rgb24", Recipe(24, kBiRgb), [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
                      const Bgr c{Hash(x, y, 1), Hash(x, y, 2), Hash(x, y, 3)};
                      p[0] = c.b, p[1] = c.g, p[2] = c.r;
                      return c;
                    }});
   // A colour table in front of 24-bit rows moves them off offset 40.
-  cases.push_back({"Rgb24WithTable", Spec(24, kBiRgb, {}, TestPalette(3), 3),
+  cases.push_back({"Rgb24WithTable", Recipe(24, kBiRgb, {}, TestPalette(3), 3),
                    [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
                      const Bgr c{Hash(x, y, 1), Hash(x, y, 2), Hash(x, y, 3)};
                      p[0] = c.b, p[1] = c.g, p[2] = c.r;
                      return c;
                    }});
-  cases.push_back({"Bgrx32", Spec(32, kBiRgb), [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
+  cases.push_back({"Bgrx32", Recipe(32, kBiRgb), [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
                      const Bgr c{Hash(x, y, 1), Hash(x, y, 2), Hash(x, y, 3)};
                      p[0] = c.b, p[1] = c.g, p[2] = c.r, p[3] = Hash(x, y, 4);
                      return c;
                    }});
   // Red in the low byte: the masks, not the byte order, decide.
-  cases.push_back({"Rgbx32Bitfields", Spec(32, kBiBitfields, {0x0000FF, 0x00FF00, 0xFF0000}),
+  cases.push_back({"Rgbx32Bitfields", Recipe(32, kBiBitfields, {0x0000FF, 0x00FF00, 0xFF0000}),
                    [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
                      const Bgr c{Hash(x, y, 1), Hash(x, y, 2), Hash(x, y, 3)};
                      p[0] = c.r, p[1] = c.g, p[2] = c.b, p[3] = Hash(x, y, 4);
@@ -220,27 +226,27 @@ std::vector<DepthCase> DepthCases() {
                    }});
   // A 124-byte header carries its masks itself.
   cases.push_back({"Bgrx32LongHeader",
-                   Spec(32, kBiBitfields, {0xFF0000, 0x00FF00, 0x0000FF}, {}, 0, 124),
+                   Recipe(32, kBiBitfields, {0xFF0000, 0x00FF00, 0x0000FF}, {}, 0, 124),
                    [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
                      const Bgr c{Hash(x, y, 1), Hash(x, y, 2), Hash(x, y, 3)};
                      p[0] = c.b, p[1] = c.g, p[2] = c.r, p[3] = 0xFF;
                      return c;
                    }});
   // 5-5-5 with the unused top bit set: it must be ignored.
-  cases.push_back({"Rgb555", Spec(16, kBiRgb), [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
+  cases.push_back({"Rgb555", Recipe(16, kBiRgb), [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
                      const std::uint32_t r = Hash(x, y, 1) & 31, g = Hash(x, y, 2) & 31,
                                          b = Hash(x, y, 3) & 31;
                      WriteLe16(p, static_cast<std::uint16_t>(0x8000 | r << 10 | g << 5 | b));
                      return Bgr{Widen(b, 5), Widen(g, 5), Widen(r, 5)};
                    }});
-  cases.push_back({"Bitfields565", Spec(16, kBiBitfields, {0xF800, 0x07E0, 0x001F}),
+  cases.push_back({"Bitfields565", Recipe(16, kBiBitfields, {0xF800, 0x07E0, 0x001F}),
                    [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
                      const std::uint32_t r = Hash(x, y, 1) & 31, g = Hash(x, y, 2) & 63,
                                          b = Hash(x, y, 3) & 31;
                      WriteLe16(p, static_cast<std::uint16_t>(r << 11 | g << 5 | b));
                      return Bgr{Widen(b, 5), Widen(g, 6), Widen(r, 5)};
                    }});
-  cases.push_back({"Bitfields555", Spec(16, kBiBitfields, {0x7C00, 0x03E0, 0x001F}),
+  cases.push_back({"Bitfields555", Recipe(16, kBiBitfields, {0x7C00, 0x03E0, 0x001F}),
                    [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
                      const std::uint32_t r = Hash(x, y, 1) & 31, g = Hash(x, y, 2) & 31,
                                          b = Hash(x, y, 3) & 31;
@@ -272,12 +278,12 @@ class DepthTest : public testing::TestWithParam<std::tuple<DepthCase, Shape>> {}
 // plain 24-bit frame (the scaler sees the same lines whatever the depth).
 TEST_P(DepthTest, ComesOutAsTheExpected24BitPicture) {
   const auto& [c, shape] = GetParam();
-  FrameSpec spec = c.spec;
-  spec.width = shape.width;
-  spec.height = shape.height;
-  spec.top_down = shape.top_down;
+  FrameRecipe recipe = c.recipe;
+  recipe.width = shape.width;
+  recipe.height = shape.height;
+  recipe.top_down = shape.top_down;
   std::vector<Bgr> expected(static_cast<std::size_t>(shape.width) * shape.height);
-  const Bytes frame = BuildFrame(spec, [&](std::int32_t x, std::int32_t y, std::uint8_t* p) {
+  const Bytes frame = BuildFrame(recipe, [&](std::int32_t x, std::int32_t y, std::uint8_t* p) {
     expected[static_cast<std::size_t>(y) * shape.width + x] = c.encode(x, y, p);
   });
 
@@ -307,7 +313,8 @@ INSTANTIATE_TEST_SUITE_P(
     Depths, DepthTest,
     testing::Combine(testing::ValuesIn(DepthCases()),
                      testing::Values(Shape{432, 160, false}, Shape{432, 160, true},
-                                     Shape{640, 360, true}, Shape{200, 90, false})),
+                                     Shape{640, 360, true}, Shape{200, 90, false},
+                                     Shape{150, 1000, true})),
     [](const testing::TestParamInfo<DepthTest::ParamType>& info) {
       const Shape& s = std::get<1>(info.param);
       return std::string(std::get<0>(info.param).name) + "_" + std::to_string(s.width) + "x" +
@@ -487,11 +494,11 @@ TEST(PictureConverter, SameShapeAllocatesNothingAndShapeChangesAreClean) {
     return Bgr{Hash(x, y, 1), Hash(x, y, 2), Hash(x, y, 3)};
   };
   const Bytes wide = Frame24(640, 360, pattern);
-  FrameSpec s16 = Spec(16, kBiBitfields, {0xF800, 0x07E0, 0x001F});
-  s16.width = 320;
-  s16.height = 240;
-  s16.top_down = true;
-  const Bytes small = BuildFrame(s16, [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
+  FrameRecipe r16 = Recipe(16, kBiBitfields, {0xF800, 0x07E0, 0x001F});
+  r16.width = 320;
+  r16.height = 240;
+  r16.top_down = true;
+  const Bytes small = BuildFrame(r16, [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
     WriteLe16(p, static_cast<std::uint16_t>(Hash(x, y, 9) << 8 | Hash(x, y, 8)));
   });
 
@@ -523,7 +530,7 @@ void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 class RefusalTest : public testing::TestWithParam<Refusal> {};
 
 TEST_P(RefusalTest, ReturnsNullWithAReason) {
-  FrameSpec s;
+  FrameRecipe s;
   s.width = 16;
   s.height = 8;
   Bytes frame = BuildFrame(s, [](std::int32_t, std::int32_t, std::uint8_t*) {});
@@ -585,14 +592,14 @@ TEST(PictureConverter, DISABLED_Timing) {
     const char* name;
     Bytes frame;
   };
-  FrameSpec s16 = Spec(16, kBiRgb);
-  s16.width = 640;
-  s16.height = 360;
-  FrameSpec flip = Spec(24, kBiRgb);
+  FrameRecipe r16 = Recipe(16, kBiRgb);
+  r16.width = 640;
+  r16.height = 360;
+  FrameRecipe flip = Recipe(24, kBiRgb);
   flip.top_down = true;
   std::vector<Timed> frames;
   frames.push_back({"640x360 24-bit", Frame24(640, 360, pattern)});
-  frames.push_back({"640x360 16-bit", BuildFrame(s16, [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
+  frames.push_back({"640x360 16-bit", BuildFrame(r16, [](std::int32_t x, std::int32_t y, std::uint8_t* p) {
                       WriteLe16(p, static_cast<std::uint16_t>(Hash(x, y, 1) << 8 | Hash(x, y, 2)));
                     })});
   frames.push_back({"320x240 24-bit", Frame24(320, 240, pattern)});

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
-#if defined(__SSE2__)
+// SSE2 is in every x86-64 processor; elsewhere (or with KESTRIX_NO_SSE2, to
+// check the portable code) plain loops compute exactly the same sums.
+#if defined(__SSE2__) && !defined(KESTRIX_NO_SSE2)
+#define KESTRIX_SCALE_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -147,7 +150,7 @@ constexpr int kShift = kScaleWeightBits + kBlendBits;  // after the line pass
 void SumColumns(const std::uint8_t* const* lines, const std::uint32_t* weights, int pairs,
                 std::int16_t* __restrict blend, std::size_t n) {
   std::size_t x = 0;
-#if defined(__SSE2__)
+#ifdef KESTRIX_SCALE_SSE2
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi32(1 << (kDrop - 1));
   for (; x + 16 <= n; x += 16) {
@@ -188,7 +191,7 @@ void SumAlong(const AxisFilter& columns, const std::uint32_t* pairs, int taps,
   const AxisFilter::Span* span = columns.spans.data();
   for (std::int32_t x = 0; x < width; ++x, out += 3, ++span, pairs += per_pixel) {
     const std::int16_t* px = blend + 3 * static_cast<std::size_t>(span->first);
-#if defined(__SSE2__)
+#ifdef KESTRIX_SCALE_SSE2
     __m128i sum = _mm_set1_epi32(1 << (kShift - 1));
     for (int p = 0; p < per_pixel; ++p, px += 6) {
       const __m128i p0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px));
