@@ -214,6 +214,8 @@ const Case kCases[] = {
     {"divx_no_bframes", "mpeg4 -vtag DX50 -g 12", 432, 160, 30},
     {"h264_bframes", "libx264 -preset veryfast -bf 2 -g 12", 432, 160, 48},
     {"h264_bframes_640x360", "libx264 -preset veryfast -bf 2 -g 12", 640, 360, 48},
+    {"h264_bt709", "libx264 -preset veryfast -colorspace bt709 -color_primaries bt709 -color_trc bt709", 432, 160, 12},
+    {"h264_full_range", "libx264 -preset veryfast -pix_fmt yuvj420p", 432, 160, 12},
     {"mpeg2_bframes", "mpeg2video -bf 2 -g 12", 432, 160, 48},
     {"mpeg1", "mpeg1video -g 12", 320, 240, 30},
     {"msmpeg4v3", "msmpeg4 -g 12", 320, 240, 30},
