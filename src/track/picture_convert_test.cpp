@@ -277,7 +277,9 @@ class DepthTest : public testing::TestWithParam<std::tuple<DepthCase, Shape>> {}
 // other sizes the result must equal that of the same colours given as a
 // plain 24-bit frame (the scaler sees the same lines whatever the depth).
 TEST_P(DepthTest, ComesOutAsTheExpected24BitPicture) {
-  const auto& [c, shape] = GetParam();
+  // Plain references, not a structured binding: lambdas capture them.
+  const DepthCase& c = std::get<0>(GetParam());
+  const Shape& shape = std::get<1>(GetParam());
   FrameRecipe recipe = c.recipe;
   recipe.width = shape.width;
   recipe.height = shape.height;
