@@ -161,7 +161,16 @@ LONG AsLong(DWORD v) { return static_cast<LONG>(std::min<DWORD>(v, 0x7FFFFFFF));
 
 LONG AVIStreamStart(PAVISTREAM stream) { return stream ? AsLong(stream->stream->header.start) : 0; }
 
-LONG AVIStreamLength(PAVISTREAM stream) { return stream ? AsLong(stream->stream->header.length) : 0; }
+// dwLength, cut to what the file could hold at all: a picture needs a chunk
+// of its own (8 header bytes at least), a sample at least a byte. Unfinished
+// files (written to a pipe) carry placeholder lengths such as 2^30.
+LONG AVIStreamLength(PAVISTREAM stream) {
+  if (!stream) return 0;
+  const avi::Stream& s = *stream->stream;
+  const std::uint64_t file_size = stream->open->file.size();
+  const std::uint64_t most = s.header.type == avi::kTypeVideo ? file_size / 8 : file_size;
+  return AsLong(static_cast<DWORD>(std::min<std::uint64_t>(s.header.length, most)));
+}
 
 HRESULT AVIStreamReadFormat(PAVISTREAM stream, LONG, LPVOID format, LONG* size) {
   if (!stream) return AVIERR_BADHANDLE;

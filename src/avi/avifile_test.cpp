@@ -507,6 +507,39 @@ TEST(GetFrameTest, ShortPictureChunkIsRefusedNotReadPast) {
   AVIStreamGetFrameClose(g);
 }
 
+TEST(StreamLengthTest, PlaceholderLengthIsCutToWhatTheFileCouldHold) {
+  // Files written to a pipe keep placeholder sizes: RIFF and movi sizes of
+  // 0xFFFFFFFF and a picture stream length of 2^30.
+  MovieOptions o;
+  o.frames = 3;
+  o.index = IndexKind::kNone;
+  auto bytes = test_movies::WriteMovie(o);
+  auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&bytes[at], &v, 4); };
+  put32(4, 0xFFFFFFFF);
+  for (std::size_t at = 0; at + 4 <= bytes.size(); ++at) {
+    if (std::memcmp(&bytes[at], "strh", 4) == 0 && std::memcmp(&bytes[at + 8], "vids", 4) == 0)
+      put32(at + 8 + 32, 1u << 30);
+    if (std::memcmp(&bytes[at], "movi", 4) == 0) {
+      put32(at - 4, 0xFFFFFFFF);
+      break;
+    }
+  }
+  TempFile file("placeholder.avi");
+  ASSERT_TRUE(file.Write(bytes));
+  OpenedMovie m(file.path());
+  ASSERT_EQ(m.status, AVIERR_OK) << m.why;
+  EXPECT_LE(AVIStreamLength(m.video), static_cast<LONG>(bytes.size() / 8));
+  PGETFRAME g = AVIStreamGetFrameOpen(m.video, nullptr);
+  ASSERT_NE(g, nullptr);
+  for (int f = 0; f < 3; ++f) {
+    const void* frame = AVIStreamGetFrame(g, f);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(WrongPixels(frame, o, f), 0);
+  }
+  EXPECT_EQ(AVIStreamGetFrame(g, 3), nullptr);
+  AVIStreamGetFrameClose(g);
+}
+
 // Mangled movies: whatever the bytes, opening and reading stay inside the
 // file and end. (Run under the sanitizers to catch what they would hide;
 // KESTRIX_MANGLE_ROUNDS sets how many mangled copies each case tries.)

@@ -119,4 +119,36 @@ TEST_P(FfmpegMovieTest, PicturesAndSoundMatchFfmpegsOwnDecoding) {
 INSTANTIATE_TEST_SUITE_P(Movies, FfmpegMovieTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ffmpeg writing to a pipe cannot go back to fill in sizes: the RIFF and
+// movi sizes stay 0xFFFFFFFF, there is no index, and lengths are placeholders.
+TEST(FfmpegPipedMovieTest, UnfinishedHeadersStillGiveEveryFrame) {
+  if (!avi_test::HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg program";
+  TempFile movie("piped.avi"), pictures("piped.bgr");
+  ASSERT_TRUE(RunFfmpeg("-f lavfi -i testsrc2=size=432x160:rate=9 -f lavfi -i sine=sample_rate=8820 -t 2 "
+                        "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_u8 -ac 2 -f avi - > " + movie.path()));
+  ASSERT_TRUE(RunFfmpeg("-i " + movie.path() + " -map 0:v -f rawvideo -pix_fmt bgr24 " + pictures.path()));
+  const auto ref = ReadWholeFile(pictures.path());
+  const std::size_t frame_bytes = kWidth * kHeight * 3;
+  ASSERT_EQ(ref.size() % frame_bytes, 0u);
+  const LONG frames = static_cast<LONG>(ref.size() / frame_bytes);
+  ASSERT_GT(frames, 0);
+
+  OpenedMovie m(movie.path());
+  ASSERT_EQ(m.status, AVIERR_OK) << m.why;
+  PGETFRAME g = AVIStreamGetFrameOpen(m.video, nullptr);
+  ASSERT_NE(g, nullptr);
+  for (LONG f = 0; f < frames; ++f) {
+    const auto* frame = static_cast<const std::uint8_t*>(AVIStreamGetFrame(g, f));
+    ASSERT_NE(frame, nullptr) << f;
+    const std::uint8_t* rows = frame + sizeof(BITMAPINFOHEADER);
+    for (int y = 0; y < kHeight; ++y) {
+      ASSERT_EQ(0, std::memcmp(rows + static_cast<std::size_t>(kHeight - 1 - y) * kWidth * 3,
+                               ref.data() + f * frame_bytes + static_cast<std::size_t>(y) * kWidth * 3,
+                               kWidth * 3)) << "frame " << f << " row " << y;
+    }
+  }
+  EXPECT_EQ(AVIStreamGetFrame(g, frames), nullptr);
+  AVIStreamGetFrameClose(g);
+}
+
 }  // namespace
