@@ -77,13 +77,14 @@ run_both() {
     echo "    exit status: windows $windows_status, linux $linux_status"
     differs=1
   fi
-  local side
+  # The "Done in" line is set aside; a run that succeeded has exactly one.
+  local side status done_lines
   for side in windows linux; do
+    status=$windows_status
+    [[ $side == linux ]] && status=$linux_status
     grep -av '^Done in [0-9]* seconds$' "$case_dir/$side/stdout" >"$case_dir/$side/stdout.kept" || true
-    # Exactly one "Done in" line when the run succeeded, none otherwise.
-    local done_lines
     done_lines=$(grep -ac '^Done in [0-9]* seconds$' "$case_dir/$side/stdout" || true)
-    if (( done_lines != ($([[ $side == windows ]] && echo $windows_status || echo $linux_status) == 0 ? 1 : 0) )); then
+    if (( status == 0 && done_lines != 1 )); then
       echo "    $side: $done_lines \"Done in\" lines"
       differs=1
     fi
