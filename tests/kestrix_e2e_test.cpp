@@ -40,7 +40,7 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
-struct Run {
+struct RunResult {
   int status = -1;
   std::string out;
   std::string err;
@@ -55,12 +55,12 @@ class KestrixTest : public testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  Run RunKestrix(const std::vector<std::string>& args) {
+  RunResult RunKestrix(const std::vector<std::string>& args) {
     std::string command = "cd " + Quote(dir_.string()) + " && " + Quote(KESTRIX_BINARY);
     for (const auto& a : args) command += " " + Quote(a);
     command += " >" + Quote((dir_ / "stdout.txt").string()) + " 2>" +
                Quote((dir_ / "stderr.txt").string()) + " </dev/null";
-    Run run;
+    RunResult run;
     const int raw = std::system(command.c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     run.out = ReadText(dir_ / "stdout.txt");
@@ -123,9 +123,11 @@ std::string Report(const std::string& name, int bits, int channels, int rate, in
          std::to_string(height) + "\n      \t bitsPerPixel\t" + std::to_string(depth) + "\n\n";
 }
 
-std::string Progress(int frames) {
+// The progress lines of the first `lines` frames of a movie of `frames`.
+std::string Progress(int frames, int lines = -1) {
+  if (lines < 0) lines = std::max(frames, 1);
   std::string s;
-  for (int i = 0; i < std::max(frames, 1); ++i) {
+  for (int i = 0; i < lines; ++i) {
     s += "writing frame: " + std::to_string(i + 1) + " Of " + std::to_string(frames) + " Frames\r";
   }
   return s;
@@ -176,7 +178,7 @@ class LayoutTest : public KestrixTest, public testing::WithParamInterface<Layout
 TEST_P(LayoutTest, TracksAndConsoleMatchByteForByte) {
   const MovieOptions& o = GetParam().options;
   WriteMovie(o);
-  Run run = RunKestrix({"m.avi", "5"});
+  RunResult run = RunKestrix({"m.avi", "5"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   EXPECT_NE(TakeDone(run.out), "");
@@ -219,7 +221,7 @@ TEST_P(CutTest, FramesGoIntoConsecutiveTracks) {
   WriteMovie(o);
   std::vector<std::string> args = {"m.avi"};
   if (GetParam().argument) args.push_back(GetParam().argument);
-  Run run = RunKestrix(args);
+  RunResult run = RunKestrix(args);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(TakeDone(run.out), "");
   ExpectTracks(dir_, TrackNames(), ExpectedTracks(o, 10, GetParam().per_track));
@@ -247,7 +249,7 @@ TEST_F(KestrixTest, EmptyPictureStreamStillMakesOneTrack) {
   o.frames = 0;
   o.sound.total_samples = 2000;
   WriteMovie(o);
-  Run run = RunKestrix({"m.avi"});
+  RunResult run = RunKestrix({"m.avi"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(TakeDone(run.out), "");
   EXPECT_EQ(run.out, Report("m.avi", 8, 2, 8820, 9, 432, 160, 24) + "writing frame: 1 Of 0 Frames\r");
@@ -258,7 +260,7 @@ TEST_F(KestrixTest, EmptyPictureStreamStillMakesOneTrack) {
 // --- The command line and the movie's name --------------------------------
 
 TEST_F(KestrixTest, NoArgumentsPrintsUsage) {
-  Run run = RunKestrix({});
+  RunResult run = RunKestrix({});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "usage: kestrix.exe <inFilename> <framesPerFile>\n");
   EXPECT_TRUE(TrackNames().empty());
@@ -269,11 +271,11 @@ TEST_F(KestrixTest, QuotesAroundTheNameAreRemoved) {
   o.frames = 2;
   WriteMovie(o, "my movie.avi");
   for (const char* arg : {"\"my movie.avi\"", "\"my movie.avi", "my movie.avi\""}) {
-    Run run = RunKestrix({arg});
+    RunResult run = RunKestrix({arg});
     EXPECT_EQ(run.status, 0) << arg << run.err;
     EXPECT_EQ(run.out.rfind("InputFile: my movie.avi\n\n", 0), 0u) << arg;
   }
-  Run inner = RunKestrix({"my \"movie.avi"});
+  RunResult inner = RunKestrix({"my \"movie.avi"});
   EXPECT_EQ(inner.status, 1);
   EXPECT_EQ(inner.out, "");
   EXPECT_NE(inner.err.find("my \"movie.avi"), std::string::npos) << inner.err;
@@ -283,7 +285,7 @@ TEST_F(KestrixTest, QuotesAroundTheNameAreRemoved) {
 // line on stderr, status 1 ---------------------------------------------------
 
 TEST_F(KestrixTest, MissingMovieFailsWithReason) {
-  Run run = RunKestrix({"nothing.avi"});
+  RunResult run = RunKestrix({"nothing.avi"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("nothing.avi"), std::string::npos) << run.err;
@@ -292,14 +294,14 @@ TEST_F(KestrixTest, MissingMovieFailsWithReason) {
 }
 
 TEST_F(KestrixTest, EmptyNameFails) {
-  Run run = RunKestrix({""});
+  RunResult run = RunKestrix({""});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
 }
 
 TEST_F(KestrixTest, NotAMovieFails) {
   std::ofstream(dir_ / "text.avi") << "this is not a movie at all, just text";
-  Run run = RunKestrix({"text.avi"});
+  RunResult run = RunKestrix({"text.avi"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("text.avi"), std::string::npos) << run.err;
@@ -309,7 +311,7 @@ TEST_F(KestrixTest, MovieWithoutSoundPrintsOnlyItsName) {
   MovieOptions o;
   o.with_sound = false;
   WriteMovie(o);
-  Run run = RunKestrix({"m.avi"});
+  RunResult run = RunKestrix({"m.avi"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "InputFile: m.avi\n\n");
   EXPECT_NE(run.err.find("no sound stream"), std::string::npos) << run.err;
@@ -323,9 +325,9 @@ TEST_F(KestrixTest, TrackThatCannotBeCreatedStopsTheRun) {
   o.frames = 6;
   WriteMovie(o);
   fs::create_directory(dir_ / "QMT Track 02.wav");
-  Run run = RunKestrix({"m.avi", "3"});
+  RunResult run = RunKestrix({"m.avi", "3"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, Report("m.avi", 8, 2, 8820, 9, 432, 160, 24) + Progress(3) +
+  EXPECT_EQ(run.out, Report("m.avi", 8, 2, 8820, 9, 432, 160, 24) + Progress(6, 3) +
                          "\nCould Not open output file: --QMT Track 02.wav--\n\n");
   EXPECT_NE(run.err.find("QMT Track 02.wav"), std::string::npos) << run.err;
   EXPECT_EQ(ReadFile(dir_ / "QMT Track 01.wav"), ExpectedTracks(o, 6, 3)[0]);
@@ -337,7 +339,7 @@ TEST_F(KestrixTest, FullDiskStopsTheRunAndRemovesTheUnfinishedTrack) {
   o.frames = 6;
   WriteMovie(o);
   fs::create_symlink("/dev/full", dir_ / "QMT Track 02.wav");
-  Run run = RunKestrix({"m.avi", "3"});
+  RunResult run = RunKestrix({"m.avi", "3"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(TakeDone(run.out), "");
   EXPECT_NE(run.err.find("QMT Track 02.wav"), std::string::npos) << run.err;
@@ -356,11 +358,11 @@ TEST_F(KestrixTest, TrackPastFourGigabytesIsRefusedBeforeWriting) {
   o.sound.total_samples = 1000;
   o.sound.chunk_samples = {1000};
   WriteMovie(o);
-  Run run = RunKestrix({"m.avi"});
+  RunResult run = RunKestrix({"m.avi"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("219130"), std::string::npos) << run.err;
   EXPECT_TRUE(TrackNames().empty());
-  Run fits = RunKestrix({"m.avi", "219131"});
+  RunResult fits = RunKestrix({"m.avi", "219131"});
   EXPECT_EQ(fits.status, 1);
   EXPECT_TRUE(TrackNames().empty());
 }
@@ -373,7 +375,7 @@ TEST_F(KestrixTest, TruncatedMovieKeepsEveryWholeFrameAndSaysWhatWasLost) {
   const std::size_t full = test_movies::WriteMovie(o).size();
   o.truncate_at = full / 2;
   WriteMovie(o);
-  Run run = RunKestrix({"m.avi"});
+  RunResult run = RunKestrix({"m.avi"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(TakeDone(run.out), "");
   const auto names = TrackNames();
@@ -385,9 +387,16 @@ TEST_F(KestrixTest, TruncatedMovieKeepsEveryWholeFrameAndSaysWhatWasLost) {
   EXPECT_LT(kept, 10u);
   EXPECT_NE(run.err.find(std::to_string(10 - kept) + " of 10 frames were skipped"), std::string::npos)
       << run.err;
-  // The whole frames are exactly those of the complete movie.
+  // The whole frames are exactly those of the complete movie. The sound of
+  // the last one may lie past the cut (the sound follows its picture in the
+  // file); then its record repeats the sound read before, as at any end of
+  // the sound stream, so only its picture bytes are compared.
   const Bytes whole = ExpectedTracks(o, 10, 0)[0];
-  EXPECT_TRUE(std::equal(actual.begin() + 44, actual.end(), whole.begin() + 44));
+  const std::size_t last_record = 604 + (kept - 1) * 19600;
+  for (std::size_t k = 44; k < actual.size(); ++k) {
+    if (k >= last_record && (k - last_record) % 10 == 9) continue;
+    ASSERT_EQ(actual[k], whole[k]) << "byte " << k << " of record " << (k - 604) / 19600;
+  }
 }
 
 }  // namespace
