@@ -63,7 +63,7 @@ Status FileSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
 }
 
 BlockReader::BlockReader(ByteSource& source, std::size_t block)
-    : source_(source), block_(std::max<std::size_t>(block, 64)),
+    : source_(source), block_(std::max<std::size_t>(block, kMinBlock)),
       buffer_(new std::uint8_t[block_]) {}
 
 bool BlockReader::Fill(std::uint64_t offset) {

@@ -78,8 +78,9 @@ class FileSource final : public ByteSource {
 // call on the reader.
 class BlockReader {
  public:
-  // `block` is the window size; ranges asked of Get() must be no longer
-  // than half of it.
+  // `block` is the window size (at least kMinBlock); ranges asked of Get()
+  // must be no longer than half of it.
+  static constexpr std::size_t kMinBlock = 1024;
   explicit BlockReader(ByteSource& source, std::size_t block = 4u << 20);
 
   // The `length` bytes at `offset`, or null if they do not all lie inside
@@ -91,6 +92,8 @@ class BlockReader {
   std::uint64_t Find(std::span<const std::uint8_t> pattern, std::uint64_t from,
                      std::uint64_t to);
 
+  // The longest range Get() serves.
+  std::size_t max_get() const { return block_ / 2; }
   const Status& status() const { return status_; }
   ByteSource& source() { return source_; }
 

@@ -347,8 +347,9 @@ int RunCheck(const Options& o) {
     }
     if (scan.records.empty()) std::printf("  no frame records found\n");
     if (scan.trailing_bytes > 0) {
-      std::printf("  %llu bytes after the last record\n",
-                  static_cast<unsigned long long>(scan.trailing_bytes));
+      std::printf("  %llu bytes after the last record (%s)\n",
+                  static_cast<unsigned long long>(scan.trailing_bytes),
+                  scan.trailing_all_zero ? "silence" : "not all silence");
     }
     frame += scan.records.size();
     total_damaged += scan.damaged_count();

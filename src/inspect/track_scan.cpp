@@ -67,9 +67,9 @@ void ExpectField(const char* name, std::uint64_t got, std::uint64_t want,
 
 // Whether [from, from + length) holds only zero bytes.
 bool AllZero(BlockReader& reader, std::uint64_t from, std::uint64_t length, Status* status) {
-  constexpr std::size_t kStep = 64 * 1024;
+  const std::size_t step = std::min<std::size_t>(64 * 1024, reader.max_get());
   while (length > 0) {
-    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, kStep));
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, step));
     const std::uint8_t* p = reader.Get(from, n);
     if (!p) {
       *status = reader.status();
@@ -256,6 +256,8 @@ Status ScanTrack(BlockReader& reader, TrackScan* out) {
     out->trailing_bytes = size - (last.offset + last.length);
   }
   out->leading_all_zero = AllZero(reader, begin, out->leading_bytes, &s);
+  if (!s.ok) return s;
+  out->trailing_all_zero = AllZero(reader, size - out->trailing_bytes, out->trailing_bytes, &s);
   return s;
 }
 

@@ -73,7 +73,8 @@ struct TrackScan {
   std::vector<Gap> gaps;
   std::uint64_t leading_bytes = 0;     // from the data start to the first record
   bool leading_all_zero = true;        // whether those bytes are all zero (lead-in silence)
-  std::uint64_t trailing_bytes = 0;    // after the last record
+  std::uint64_t trailing_bytes = 0;    // after the last record (all the data without records)
+  bool trailing_all_zero = true;       // whether those bytes are all zero (a ripper's padding)
 
   std::size_t damaged_count() const;
   // Every record whole, no gaps and at least one record.

@@ -186,6 +186,7 @@ TEST_P(ScanTrackTest, FindsRecordsDamageAndGaps) {
       EXPECT_EQ(scan.gaps[i].length, c.gaps[i].length);
     }
     EXPECT_EQ(scan.trailing_bytes, c.trailing);
+    EXPECT_TRUE(scan.trailing_all_zero);
     const bool whole = !c.records.empty() && c.gaps.empty() &&
                        std::all_of(c.records.begin(), c.records.end(),
                                    [](const ExpectedRecord& r) { return r.damage == kDamageNone; });
