@@ -53,6 +53,8 @@ struct ScanCase {
   std::uint64_t trailing = 0;
 };
 
+void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.name; }
+
 const ScanCase kCases[] = {
     {"AsWritten", [] { return testing::TestTrack(3); }, true, 560, true,
      {{F}, {F + R}, {F + 2 * R}}},
@@ -245,6 +247,8 @@ struct HeaderCase {
   int width;             // 2 or 4 bytes
   const char* problem;   // text the report must contain
 };
+
+void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
 
 const HeaderCase kHeaderCases[] = {
     {"RiffSize", 4, 1234, 4, "RIFF size is 1234"},

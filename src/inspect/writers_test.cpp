@@ -58,6 +58,8 @@ struct FormatCase {
   std::uint32_t rate;
 };
 
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
+
 class WavFormatTest : public ::testing::TestWithParam<FormatCase> {};
 
 // The sound lasts as long as the pictures whatever the layout: 17,640
