@@ -303,15 +303,21 @@ int RunCheck(const Options& o) {
       unreadable = true;
       continue;
     }
-    std::printf("%s: %zu records (frames %llu to %llu), %zu damaged, %zu gaps\n", path.c_str(),
-                scan.records.size(), static_cast<unsigned long long>(frame),
-                static_cast<unsigned long long>(frame + scan.records.size()) - (scan.records.empty() ? 0 : 1),
-                scan.damaged_count(), scan.gaps.size());
+    const std::string frames =
+        scan.records.empty() ? "no frames"
+                             : "frames " + std::to_string(frame) + " to " +
+                                   std::to_string(frame + scan.records.size() - 1);
+    std::printf("%s: %zu records (%s), %zu damaged, %zu gaps\n", path.c_str(), scan.records.size(),
+                frames.c_str(), scan.damaged_count(), scan.gaps.size());
     if (scan.header.problems.empty()) {
       std::printf("  header: PCM, 2 channels, 44100 Hz, 16 bits, sizes match the file\n");
     }
     for (const std::string& p : scan.header.problems) std::printf("  header: %s\n", p.c_str());
-    if (scan.leading_bytes > 0) {
+    if (scan.records.empty()) {
+      std::printf("  no frame records found in %llu bytes of sample data (%s)\n",
+                  static_cast<unsigned long long>(scan.leading_bytes),
+                  scan.leading_all_zero ? "silence" : "not all silence");
+    } else if (scan.leading_bytes > 0) {
       std::printf("  %llu bytes before the first record (%s)\n",
                   static_cast<unsigned long long>(scan.leading_bytes),
                   scan.leading_all_zero ? "silence" : "not all silence");
@@ -345,7 +351,6 @@ int RunCheck(const Options& o) {
       }
       i = j;
     }
-    if (scan.records.empty()) std::printf("  no frame records found\n");
     if (scan.trailing_bytes > 0) {
       std::printf("  %llu bytes after the last record (%s)\n",
                   static_cast<unsigned long long>(scan.trailing_bytes),
