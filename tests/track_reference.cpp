@@ -1,5 +1,6 @@
 #include "tests/track_reference.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "track/frame_record.h"
@@ -41,14 +42,14 @@ void TrackBuilder::AddFrame(int f, const FrameInput& input) {
 }
 
 Bytes TrackBuilder::FinishTrack() {
-  Bytes file(604, 0);
+  Bytes file(604 + records_.size(), 0);
   std::memcpy(&file[0], "RIFF", 4);
   std::memcpy(&file[8], "WAVEfmt ", 8);
   const std::uint8_t format[20] = {16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0,
                                    0x10, 0xB1, 2, 0, 4, 0, 16, 0};
   std::memcpy(&file[16], format, sizeof format);
   std::memcpy(&file[36], "data", 4);
-  file.insert(file.end(), records_.begin(), records_.end());
+  std::copy(records_.begin(), records_.end(), file.begin() + 604);
   Put32(file, 4, static_cast<std::uint32_t>(file.size() - 8));
   Put32(file, 40, static_cast<std::uint32_t>(file.size() - 44));
   records_.clear();
