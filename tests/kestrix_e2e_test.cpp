@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -231,7 +232,14 @@ INSTANTIATE_TEST_SUITE_P(
     Arguments, CutTest,
     testing::Values(CutCase{"3", 3}, CutCase{nullptr, 0}, CutCase{"0", 0}, CutCase{"abc", 0},
                     CutCase{"-4", 0}, CutCase{"20", 0}, CutCase{"99999999999999", 0},
-                    CutCase{"  7x", 7}, CutCase{"1", 1}, CutCase{"10", 0}));
+                    CutCase{"  7x", 7}, CutCase{"1", 1}, CutCase{"10", 0}),
+    [](const testing::TestParamInfo<CutCase>& info) {
+      std::string name = info.param.argument ? info.param.argument : "none";
+      for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      }
+      return "Arg" + name + "_" + std::to_string(info.index);
+    });
 
 TEST_F(KestrixTest, TenFramesAtThreeATrackMakeFourTracks) {
   MovieOptions o;
