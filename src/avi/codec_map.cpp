@@ -4,18 +4,43 @@
 
 #include "avi/avifile.h"
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 namespace avi {
 namespace {
 
+struct TagEntry {
+  AVCodecID id;
+  std::uint32_t tag;
+};
+
+// FFmpeg's AVI picture tags, in its order (copied from libavformat at build
+// time by riff_tags_gen, so the module need not load libavformat).
+constexpr TagEntry kRiffVideoTags[] = {
+#include "riff_video_tags.inc"
+};
+
+// ASCII letters only, byte by byte, as FFmpeg compares tags.
+constexpr std::uint32_t UpperCase(std::uint32_t tag) {
+  std::uint32_t out = 0;
+  for (int i = 0; i < 4; ++i) {
+    std::uint32_t c = (tag >> (8 * i)) & 0xFFu;
+    if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+    out |= c << (8 * i);
+  }
+  return out;
+}
+
+// The first entry with the tag itself, else the first whose tag matches it
+// regardless of case ("xvid", "mjpg"): FFmpeg's own lookup order.
 AVCodecID LookUp(std::uint32_t tag) {
   if (tag == 0 || tag == BI_RGB || tag == BI_BITFIELDS) return AV_CODEC_ID_NONE;
-  const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
-  // av_codec_get_id also tries the tag in upper case ("xvid", "mjpg").
-  return av_codec_get_id(tables, tag);
+  for (const TagEntry& e : kRiffVideoTags) {
+    if (e.tag == tag) return e.id;
+  }
+  const std::uint32_t upper = UpperCase(tag);
+  for (const TagEntry& e : kRiffVideoTags) {
+    if (UpperCase(e.tag) == upper) return e.id;
+  }
+  return AV_CODEC_ID_NONE;
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 // Compressed pictures decoded through FFmpeg's libavcodec and converted to
 // bottom-up 24-bit bitmaps with libswscale.
 //
+// This is the body of the decoder module (kestrix-decoders.so): the program
+// reaches it only through the module's entry point at the end of this file,
+// loaded by avi/decoder_module.cpp when a stream needs a decoder.
+//
 // How pictures find their place. An AVI stream stores pictures in decoding
 // order, one chunk per frame time; decoders with B-frames hand pictures back
 // in display order, `has_b_frames` chunks late. Each packet carries its chunk
@@ -19,9 +23,11 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "avi/codec_map.h"
+#include "avi/decoder_module.h"
 #include "avi/frame_getter.h"
 
 extern "C" {
@@ -29,6 +35,7 @@ extern "C" {
 #include <libavcodec/bsf.h>
 #include <libavutil/buffer.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libavutil/mem.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -535,11 +542,7 @@ bool DecodingGetter::Convert(const AVFrame& f) {
   return sws_scale(sws_.get(), f.data, f.linesize, 0, h, dst, dst_stride) == h;
 }
 
-}  // namespace
-
-std::unique_ptr<FrameGetter> OpenDecodingGetter(const PictureStream& s, std::string* why) {
-  std::string ignored;
-  if (!why) why = &ignored;
+std::unique_ptr<FrameGetter> OpenFfmpegGetter(const PictureStream& s, std::string* why) {
   if (!s.file || !s.index) {
     *why = "the picture stream has no file or index";
     return nullptr;
@@ -564,4 +567,21 @@ std::unique_ptr<FrameGetter> OpenDecodingGetter(const PictureStream& s, std::str
   return getter;
 }
 
+}  // namespace
 }  // namespace avi
+
+// The module's one entry point (see avi/decoder_module.h).
+extern "C" __attribute__((visibility("default"))) avi::FrameGetter* kestrix_open_decoding_getter(
+    int version, const avi::PictureStream* s, std::string* why) {
+  static_assert(std::is_same_v<decltype(&kestrix_open_decoding_getter), avi::DecoderModuleEntry>);
+  if (version != avi::kDecoderModuleVersion) {
+    *why = "the decoder module belongs to another build of kestrix (version " +
+           std::to_string(avi::kDecoderModuleVersion) + ", the program wants " +
+           std::to_string(version) + ")";
+    return nullptr;
+  }
+  // The program reports skipped frames itself; FFmpeg's own messages about
+  // damaged data would only interleave with the progress line.
+  av_log_set_level(AV_LOG_QUIET);
+  return avi::OpenFfmpegGetter(*s, why).release();
+}
