@@ -89,6 +89,10 @@ class Parser {
   Chunk idx1_;
   std::vector<MoviList> movi_;
   Budget budget_;
+  // The bytes ChunkIsAt read last: window_len_ bytes from window_pos_.
+  std::array<std::uint8_t, 4096> window_{};
+  std::uint64_t window_pos_ = 0;
+  std::size_t window_len_ = 0;
 };
 
 ParseResult Parser::Run() {
@@ -288,12 +292,26 @@ bool Parser::Add(std::uint64_t data_pos, std::uint32_t size, bool key, StreamInd
 
 // Whether a chunk header with `id` (or, unless exact_id, any data id of the
 // same stream) and `size` is at header_pos, with all its data in the file.
+//
+// Every index entry is checked this way, thousands per movie, so the headers
+// are read through a small window: a picture chunk's header is usually
+// followed within a few KiB by the next sound chunk's and picture chunk's,
+// and one read then serves several checks.
 bool Parser::ChunkIsAt(std::uint64_t header_pos, std::uint32_t id, bool exact_id,
                        std::uint32_t size) {
-  std::array<std::uint8_t, kChunkHeaderSize> b{};
   if (header_pos > file_.size() || file_.size() - header_pos < kChunkHeaderSize + std::uint64_t{size})
     return false;
-  if (!file_.ReadAt(header_pos, b)) return false;
+  if (header_pos < window_pos_ || header_pos - window_pos_ + kChunkHeaderSize > window_len_) {
+    // Both the header and its data lie in the file (checked above), so the
+    // window holds at least the header.
+    const std::uint64_t len = std::min<std::uint64_t>(window_.size(), file_.size() - header_pos);
+    window_len_ = 0;
+    if (!file_.ReadAt(header_pos, std::span(window_).first(static_cast<std::size_t>(len)))) return false;
+    window_pos_ = header_pos;
+    window_len_ = static_cast<std::size_t>(len);
+  }
+  std::span<const std::uint8_t> b =
+      std::span(window_).subspan(static_cast<std::size_t>(header_pos - window_pos_), kChunkHeaderSize);
   std::uint32_t found = Le32(b, 0);
   bool id_ok = exact_id ? found == id : DataChunkStream(found) == DataChunkStream(id);
   return id_ok && Le32(b, 4) == size;
