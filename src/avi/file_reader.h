@@ -33,6 +33,12 @@ class FileReader {
   // the end of the file or the read fails.
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const;
 
+  // Fills the buffers of `pieces` in turn with the consecutive bytes at
+  // `offset`, in as few system calls as the kernel allows (a scattered read:
+  // rows stored in one order can land in another without a copy). False
+  // when any of the bytes lies past the end of the file or the read fails.
+  bool ReadPiecesAt(std::uint64_t offset, std::span<const std::span<std::uint8_t>> pieces) const;
+
   const std::string& error() const { return error_; }
 
  private:

@@ -1,7 +1,8 @@
 // The getter for uncompressed pictures (BI_RGB, BI_BITFIELDS, 'DIB ').
 //
 // 24-bit streams come out as packed bottom-up 24-bit bitmaps; top-down
-// streams (negative biHeight) are flipped. 1/4/8-bit (palette), 16- and
+// streams (negative biHeight) are flipped as they are read: each stored row
+// is read straight into its bottom-up place, with no second copy. 1/4/8-bit (palette), 16- and
 // 32-bit streams come out in their own format: a 40-byte header with a
 // positive biHeight, the colour table or bit-field masks from strf, then
 // bottom-up rows. The frame buffer is allocated once, when the getter opens.
@@ -27,7 +28,14 @@ class UncompressedGetter final : public FrameGetter {
                      std::size_t rows_at, std::uint32_t stride, std::uint32_t rows,
                      bool top_down)
       : file_(*s.file), index_(*s.index), buffer_(std::move(buffer)), rows_at_(rows_at),
-        stride_(stride), rows_(rows), top_down_(top_down), row_temp_(stride) {
+        stride_(stride), rows_(rows), top_down_(top_down) {
+    if (top_down_) {
+      // Stored row k (from the top) is bitmap row rows - 1 - k (from the bottom).
+      std::uint8_t* first = buffer_.data() + rows_at_;
+      for (std::uint32_t k = 0; k < rows_; ++k) {
+        row_pieces_.emplace_back(first + std::size_t{rows_ - 1 - k} * stride_, stride_);
+      }
+    }
     // For each frame, the chunk whose picture it shows: itself, or for an
     // empty (drop) chunk the last non-empty one before it.
     shown_.resize(index_.chunks.size());
@@ -47,17 +55,9 @@ class UncompressedGetter final : public FrameGetter {
     const std::size_t image = std::size_t{stride_} * rows_;
     decoded_ = -1;
     if (c.size < image) return nullptr;  // a short chunk: not a whole picture
-    std::span<std::uint8_t> rows(buffer_.data() + rows_at_, image);
-    if (!file_.ReadAt(c.offset, rows)) return nullptr;
-    if (top_down_) {
-      for (std::uint32_t r = 0; r < rows_ / 2; ++r) {
-        std::uint8_t* a = rows.data() + std::size_t{r} * stride_;
-        std::uint8_t* b = rows.data() + std::size_t{rows_ - 1 - r} * stride_;
-        std::memcpy(row_temp_.data(), a, stride_);
-        std::memcpy(a, b, stride_);
-        std::memcpy(b, row_temp_.data(), stride_);
-      }
-    }
+    const bool read = top_down_ ? file_.ReadPiecesAt(c.offset, row_pieces_)
+                                : file_.ReadAt(c.offset, {buffer_.data() + rows_at_, image});
+    if (!read) return nullptr;
     decoded_ = source;
     return buffer_.data();
   }
@@ -70,7 +70,7 @@ class UncompressedGetter final : public FrameGetter {
   std::uint32_t stride_;
   std::uint32_t rows_;
   bool top_down_;
-  std::vector<std::uint8_t> row_temp_;
+  std::vector<std::span<std::uint8_t>> row_pieces_;  // top-down: the rows in stored order
   std::vector<std::int64_t> shown_;
   std::int64_t decoded_ = -1;  // the chunk whose picture the buffer holds
 };
