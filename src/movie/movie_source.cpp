@@ -51,6 +51,19 @@ HRESULT ReadFormatHead(PAVISTREAM stream, void* head, LONG head_size) {
 
 }  // namespace
 
+std::string DescribeStatus(HRESULT status) {
+  switch (status) {
+    case AVIERR_FILEOPEN: return "the file cannot be opened";
+    case AVIERR_FILEREAD: return "the file cannot be read";
+    case AVIERR_BADFORMAT: return "it is not an AVI movie this program can read";
+    case AVIERR_UNSUPPORTED: return "it uses a feature the video-file library does not support";
+    case AVIERR_MEMORY: return "there is not enough memory";
+    case AVIERR_NODATA: return "the stream holds no data there";
+    case AVIERR_BUFFERTOOSMALL: return "the buffer is too small";
+    default: return DescribeOtherStatus(status);
+  }
+}
+
 bool OpenMovie(MovieSource& movie, char* name) {
   CleanQuotes(name);
   const std::string quoted = "\"" + std::string(name) + "\"";

@@ -19,9 +19,11 @@
 
 namespace movie {
 
-// Words for a failed library call's status, e.g. "the file is not a movie
-// this program can read".
+// Words for a failed library call's status, e.g. "it is not an AVI movie
+// this program can read". The codes both libraries share are worded in
+// movie_source.cpp; DescribeOtherStatus words the rest, per platform.
 std::string DescribeStatus(HRESULT status);
+std::string DescribeOtherStatus(HRESULT status);
 
 // Why the library gave no frame getter for a picture stream whose format is
 // `format`, e.g. "no decoder for 'MJPG' pictures".

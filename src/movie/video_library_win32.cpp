@@ -5,15 +5,8 @@
 
 namespace movie {
 
-std::string DescribeStatus(HRESULT status) {
+std::string DescribeOtherStatus(HRESULT status) {
   switch (status) {
-    case AVIERR_FILEOPEN: return "the file cannot be opened";
-    case AVIERR_FILEREAD: return "the file cannot be read";
-    case AVIERR_BADFORMAT: return "it is not an AVI movie this program can read";
-    case AVIERR_UNSUPPORTED: return "it uses a feature the system's library does not support";
-    case AVIERR_MEMORY: return "there is not enough memory";
-    case AVIERR_NODATA: return "the stream holds no data there";
-    case AVIERR_BUFFERTOOSMALL: return "the buffer is too small";
     case REGDB_E_CLASSNOTREG: return "no file handler of the system reads this kind of file";
     default: {
       char text[64];
