@@ -26,7 +26,7 @@ std::uint8_t Sample(const PictureFn& picture, int f, int line, int j) {
 
 void TrackBuilder::AddFrame(int f, const FrameInput& input) {
   if (!input.has_picture || !input.sound) return;
-  std::memcpy(sound_, input.sound->data(), input.sound->size());
+  if (!input.sound->empty()) std::memcpy(sound_, input.sound->data(), input.sound->size());
   std::uint8_t payload[17280];
   for (int line = 0; line < 160; ++line) {
     for (int k = 0; k < 108; ++k) {

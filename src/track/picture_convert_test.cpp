@@ -440,7 +440,9 @@ TEST_P(FfmpegTest, AgreesWithFfmpegAreaScaling) {
     GTEST_SKIP() << "ffmpeg not available";
   }
   // FFmpeg scales the very bytes we convert.
-  const std::string raw = testing::TempDir() + "picture_convert_" + size + ".raw";
+  // Unique, as several test runs may share the temporary folder.
+  const std::string raw = testing::TempDir() + "picture_convert_" + size + "_" +
+                          std::to_string(std::random_device{}()) + ".raw";
   FILE* f = std::fopen(raw.c_str(), "wb");
   ASSERT_NE(f, nullptr);
   ASSERT_EQ(std::fwrite(source.data(), 1, source.size(), f), source.size());

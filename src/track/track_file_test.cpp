@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -23,7 +25,9 @@ std::uint32_t Get32(const std::vector<std::uint8_t>& b, std::size_t at) {
 
 class TrackFileTest : public testing::TestWithParam<int> {
  protected:
-  std::string path_ = testing::TempDir() + "track_file_test.wav";
+  // CTest runs the cases side by side: each has a file of its own.
+  std::string path_ = testing::TempDir() + "track_file_test_" + std::to_string(GetParam()) + "_" +
+                      std::to_string(getpid()) + ".wav";
   void TearDown() override { std::remove(path_.c_str()); }
 };
 
