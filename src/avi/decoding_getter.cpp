@@ -46,8 +46,12 @@ namespace {
 
 // Pictures wider or taller than this are refused rather than allocated.
 constexpr std::int32_t kMaxPictureSide = 16384;
+// Pictures of more pixels than this (a little over 4096 x 2160) are refused,
+// so that the decoder's frames and the output bitmap stay well within memory;
+// the decoder is held to it too, whatever size the stream itself declares.
+constexpr std::int64_t kMaxPicturePixels = 9'000'000;
 // A chunk larger than this is treated as unreadable rather than allocated.
-constexpr std::uint32_t kMaxChunkBytes = 256u << 20;
+constexpr std::uint32_t kMaxChunkBytes = 32u << 20;
 // How far past a frame its picture may still come out of a decoder: the
 // deepest reordering FFmpeg's decoders keep, with room to spare.
 constexpr std::int32_t kReorderReach = 20;
@@ -195,6 +199,7 @@ bool DecodingGetter::Open(const PictureStream& s, const PictureCodec& codec, std
   ctx_->codec_tag = codec.tag;
   ctx_->bits_per_coded_sample = s.header.biBitCount;
   ctx_->thread_count = 1;
+  ctx_->max_pixels = kMaxPicturePixels;
 
   // What follows the 40-byte header is the codec's own setup data (Huffyuv
   // tables, FFV1 and Ut Video parameters, an H.264 avcC record), and for
@@ -550,7 +555,8 @@ std::unique_ptr<FrameGetter> OpenFfmpegGetter(const PictureStream& s, std::strin
   const BITMAPINFOHEADER& h = s.header;
   std::int32_t width = h.biWidth;
   std::int32_t height = h.biHeight == INT32_MIN ? 0 : (h.biHeight < 0 ? -h.biHeight : h.biHeight);
-  if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide) {
+  if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide ||
+      std::int64_t{width} * height > kMaxPicturePixels) {
     *why = "the picture size " + std::to_string(h.biWidth) + " x " + std::to_string(h.biHeight) +
            " cannot be decoded";
     return nullptr;

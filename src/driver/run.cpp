@@ -134,7 +134,8 @@ int RunKestrix(int argc, char** argv) {
       const bool removed = std::remove(name.c_str()) == 0;
       std::string text = "cannot write \"" + name + "\": " + std::strerror(error) + "; ";
       text += removed ? "the unfinished track was removed" : "the unfinished track is incomplete";
-      if (t > 1) text += "; tracks 1 to " + std::to_string(t - 1) + " are complete";
+      if (t == 2) text += "; track 1 is complete";
+      if (t > 2) text += "; tracks 1 to " + std::to_string(t - 1) + " are complete";
       Complain(text);
       movie::CloseMovie(movie);
       AVIFileExit();
