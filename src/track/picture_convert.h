@@ -33,17 +33,20 @@
 #include <span>
 #include <vector>
 
+#include "track/pack.h"
 #include "track/picture_layout.h"
 #include "track/picture_scale.h"
 #include "track/row_expand.h"
 
 namespace track {
 
-constexpr std::int32_t kConformedWidth = 432;
-constexpr std::int32_t kConformedHeight = 160;
-constexpr std::size_t kConformedRowBytes = 3 * kConformedWidth;  // 1,296
-constexpr std::size_t kConformedImageBytes = kConformedRowBytes * kConformedHeight;  // 207,360
-constexpr std::size_t kConformedFrameBytes = kInfoHeaderBytes + kConformedImageBytes;
+// The packer's picture, as its own header states it.
+constexpr std::int32_t kConformedWidth = static_cast<std::int32_t>(kSourceWidth);
+constexpr std::int32_t kConformedHeight = static_cast<std::int32_t>(kPictureLines);
+constexpr std::size_t kConformedRowBytes = kSourceRowBytes;  // 1,296
+constexpr std::size_t kConformedImageBytes = kConformedRowBytes * kPictureLines;  // 207,360
+constexpr std::size_t kConformedFrameBytes = kSourceFrameBytes;
+static_assert(kInfoHeaderBytes == kSourceHeaderBytes);
 
 class PictureConverter {
  public:
