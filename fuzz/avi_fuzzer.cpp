@@ -1,10 +1,13 @@
-// Fuzz entry: an arbitrary byte string opened as a movie and read the way
-// the program reads one: the file information, the first sound and picture
-// streams, their formats, every frame's picture (brought into the packer's
-// shape and packed) and every frame's sound, then the releases.
+// Fuzz entry: an arbitrary byte string opened as a movie and encoded the way
+// the program encodes one: the movie source opens it (formats read whole, as
+// it reads them), then every frame goes through the track encoder (picture
+// fetched, brought into the packer's shape and packed, sound fetched, record
+// assembled and written), then a random-access fetch, then the releases.
 //
 // The bytes are handed to the reader as a memory-backed file, so the whole
-// real path (positioned reads included) is exercised.
+// real path (positioned reads included) is exercised. Records go to
+// /dev/null; the open report goes to standard output (run the fuzzer with
+// -close_fd_mask=1 to silence it).
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -14,65 +17,35 @@
 #include <cstdio>
 #include <string>
 
-#include "avi/avifile.h"
-#include "track/frame_record.h"
-#include "track/pack.h"
-#include "track/picture_convert.h"
+#include "movie/movie_source.h"
+#include "track/track_encoder.h"
 
 namespace {
 
 // Enough frames to cross several index and drop-frame paths while keeping
 // one input fast.
-constexpr LONG kMostFrames = 300;
+constexpr std::int32_t kMostFrames = 300;
 
-void ReadMovie(const char* path) {
-  PAVIFILE file = nullptr;
-  if (AVIFileOpenA(&file, path, OF_READ, nullptr) != 0) return;
-  AVIFILEINFOA info{};
-  AVIFileInfoA(file, &info, sizeof info);
-
-  PAVISTREAM sound = nullptr;
-  PAVISTREAM picture = nullptr;
-  AVIFileGetStream(file, &sound, streamtypeAUDIO, 0);
-  AVIFileGetStream(file, &picture, streamtypeVIDEO, 0);
-  if (sound) {
-    PCMWAVEFORMAT format{};
-    LONG size = sizeof format;
-    AVIStreamReadFormat(sound, AVIStreamStart(sound), &format, &size);
+void EncodeMovie(std::string path, std::FILE* sink) {
+  movie::MovieSource source;
+  if (movie::OpenMovie(source, path.data())) {
+    track::TrackEncoder encoder(source);
+    const std::int32_t frames = std::min(movie::FrameCount(source), kMostFrames);
+    for (std::int32_t i = 0; i < frames; ++i) track::WriteFrameRecord(encoder, i, sink);
+    // Random access too, as a getter must serve any frame in any order.
+    if (frames > 2) track::WriteFrameRecord(encoder, frames / 2, sink);
   }
-  if (picture) {
-    BITMAPINFOHEADER format{};
-    LONG size = sizeof format;
-    AVIStreamReadFormat(picture, AVIStreamStart(picture), &format, &size);
-    const LONG frames = std::min(AVIStreamLength(picture), kMostFrames);
-    static track::SoundBlock block;
-    static track::PicturePayload payload;
-    track::PictureConverter converter;
-    PGETFRAME getter = AVIStreamGetFrameOpen(picture, nullptr);
-    for (LONG i = 0; i < frames; ++i) {
-      if (getter) {
-        if (const void* frame = AVIStreamGetFrame(getter, i)) {
-          if (const std::uint8_t* p = converter.Conform(static_cast<const std::uint8_t*>(frame))) {
-            track::PackPicture(p, payload);
-          }
-        }
-      }
-      if (sound) AVIStreamRead(sound, i * track::kSoundSamplesPerFrame, 980, block.data(), 1960, nullptr, nullptr);
-    }
-    // Random access too, as a getter must serve any frame.
-    if (getter && frames > 2) AVIStreamGetFrame(getter, frames / 2);
-    if (getter) AVIStreamGetFrameClose(getter);
-  }
-  if (sound) AVIStreamRelease(sound);
-  if (picture) AVIStreamRelease(picture);
-  AVIFileRelease(file);
+  movie::CloseMovie(source);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static bool started = (AVIFileInit(), true);
-  (void)started;
+  static std::FILE* const sink = [] {
+    AVIFileInit();
+    return std::fopen("/dev/null", "wb");
+  }();
+  if (!sink) return 0;
   const int fd = memfd_create("kestrix-fuzz", MFD_CLOEXEC);
   if (fd < 0) return 0;
   std::size_t done = 0;
@@ -81,8 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
-  ReadMovie(path.c_str());
+  EncodeMovie("/proc/self/fd/" + std::to_string(fd), sink);
   close(fd);
   return 0;
 }

@@ -4,12 +4,15 @@
 // of the same movie (scaled to 432 x 160 with area averaging where the size
 // differs) and its sound: the sound bytes and every fixed byte exactly, the
 // picture's 4-bit samples exactly for uncompressed movies of the packer's
-// size and nearly all for the others.
+// size and nearly all for the others. A movie with one spoilt compressed
+// chunk loses that frame alone.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -160,5 +163,124 @@ INSTANTIATE_TEST_SUITE_P(
         MovieCase{"Huffyuv", "huffyuv", "-c:v huffyuv", 432, 160, true},
         MovieCase{"Ffv1", "ffv1", "-c:v ffv1", 640, 360, true}),
     [](const testing::TestParamInfo<MovieCase>& info) { return std::string(info.param.name); });
+
+// --- One spoilt chunk in a compressed movie -------------------------------
+
+struct SpoilCase {
+  const char* name;
+  // Overwrites the chunk's data (`size` bytes at `data`).
+  void (*spoil)(std::uint8_t* data, std::uint32_t size);
+};
+
+std::uint32_t Get32(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
+         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+// Where picture chunk `k` of an ffmpeg movie lies (its data and size),
+// found through the movie's idx1 (offsets from the 'movi' tag).
+bool FindPictureChunk(const Bytes& movie, int k, std::size_t& data, std::uint32_t& size) {
+  auto find = [&movie](const char* tag) {
+    for (std::size_t at = 12; at + 4 <= movie.size(); ++at) {
+      if (std::memcmp(&movie[at], tag, 4) == 0) return at;
+    }
+    return movie.size();
+  };
+  const std::size_t movi = find("movi");
+  const std::size_t idx1 = find("idx1");
+  if (movi == movie.size() || idx1 + 8 > movie.size()) return false;
+  const std::size_t entries = Get32(movie, idx1 + 4) / 16;
+  int seen = 0;
+  for (std::size_t e = 0; e < entries && idx1 + 24 + 16 * e <= movie.size(); ++e) {
+    const std::size_t at = idx1 + 8 + 16 * e;
+    if (std::memcmp(&movie[at], "00dc", 4) != 0 || seen++ != k) continue;
+    data = movi + Get32(movie, at + 8) + 8;
+    size = Get32(movie, at + 12);
+    return size > 0 && data + size <= movie.size();
+  }
+  return false;
+}
+
+class SpoiltChunkTest : public testing::TestWithParam<SpoilCase> {
+ protected:
+  void SetUp() override {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is not installed";
+    if (!HaveEncoder("mjpeg")) GTEST_SKIP() << "no mjpeg encoder";
+    std::string pattern = testing::TempDir() + "kestrix_spoilt_XXXXXX";
+    ASSERT_TRUE(mkdtemp(pattern.data()));
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+  // Runs kestrix over `movie` into track 1 of `folder` (made); its stderr.
+  std::string Convert(const std::string& folder, const std::string& movie, int& status) {
+    fs::create_directory(dir_ / folder);
+    status = Shell("cd '" + (dir_ / folder).string() + "' && '" KESTRIX_BINARY "' ../" + movie +
+                   " >out.txt 2>err.txt");
+    const Bytes err = ReadFile(dir_ / folder / "err.txt");
+    return {err.begin(), err.end()};
+  }
+
+  fs::path dir_;
+};
+
+TEST_P(SpoiltChunkTest, CostsOnlyThatFrameAndIsCounted) {
+  constexpr int kSpoilt = 3;
+  ASSERT_EQ(Shell("ffmpeg -v error -f lavfi -i testsrc2=size=432x160:rate=9 -f lavfi"
+                  " -i sine=frequency=300:sample_rate=8820 -t 1 -c:v mjpeg -q:v 2"
+                  " -c:a pcm_u8 -ac 2 -ar 8820 '" + (dir_ / "good.avi").string() + "'"),
+            0);
+  Bytes movie = ReadFile(dir_ / "good.avi");
+  std::size_t data = 0;
+  std::uint32_t size = 0;
+  ASSERT_TRUE(FindPictureChunk(movie, kSpoilt, data, size));
+  GetParam().spoil(&movie[data], size);
+  std::ofstream(dir_ / "bad.avi", std::ios::binary)
+      .write(reinterpret_cast<const char*>(movie.data()), static_cast<std::streamsize>(movie.size()));
+
+  int good_status = -1, bad_status = -1;
+  const std::string good_err = Convert("good", "good.avi", good_status);
+  const std::string bad_err = Convert("bad", "bad.avi", bad_status);
+  ASSERT_EQ(good_status, 0) << good_err;
+  EXPECT_EQ(bad_status, 0) << bad_err;
+#ifndef KESTRIX_WITH_FFMPEG
+  EXPECT_NE(bad_err.find("9 of 9 frames were skipped"), std::string::npos) << bad_err;
+#else
+  EXPECT_EQ(good_err, "");
+  EXPECT_NE(bad_err.find("1 of 9 frames were skipped (1 without a picture, 0 without sound)"),
+            std::string::npos)
+      << bad_err;
+  // The other eight records are exactly those of the unspoilt movie.
+  const Bytes good = ReadFile(dir_ / "good" / "QMT Track 01.wav");
+  const Bytes bad = ReadFile(dir_ / "bad" / "QMT Track 01.wav");
+  constexpr std::size_t kRecord = 19600, kFirst = 604;
+  ASSERT_EQ(good.size(), kFirst + 9 * kRecord);
+  ASSERT_EQ(bad.size(), kFirst + 8 * kRecord);
+  Bytes expected(good.begin(), good.begin() + kFirst + kSpoilt * kRecord);
+  expected.insert(expected.end(), good.begin() + kFirst + (kSpoilt + 1) * kRecord, good.end());
+  EXPECT_TRUE(std::equal(bad.begin() + 44, bad.end(), expected.begin() + 44));
+  EXPECT_EQ(Get32(bad, 4), bad.size() - 8);
+  EXPECT_EQ(Get32(bad, 40), bad.size() - 44);
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spoils, SpoiltChunkTest,
+    testing::Values(
+        SpoilCase{"Zeroed", [](std::uint8_t* d, std::uint32_t n) { std::memset(d, 0, n); }},
+        // The start of the picture kept, the rest noise.
+        SpoilCase{"NoiseAfterTheHeaders",
+                  [](std::uint8_t* d, std::uint32_t n) {
+                    std::uint32_t x = 12345;
+                    for (std::uint32_t k = 200; k < n; ++k) {
+                      x = x * 1103515245u + 12345u;
+                      d[k] = static_cast<std::uint8_t>(x >> 16);
+                    }
+                  }},
+        // The start-of-image marker kept, everything after it gone.
+        SpoilCase{"OnlyTheStartMarker",
+                  [](std::uint8_t* d, std::uint32_t n) { std::memset(d + 2, 0, n - 2); }}),
+    [](const testing::TestParamInfo<SpoilCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

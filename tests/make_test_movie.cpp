@@ -8,8 +8,11 @@
 // palette8, rgb555, rgb565, rgb32), channels, bits, sound-rate,
 // sound-samples (total samples in the sound stream), index (relative,
 // absolute, none), rec (0 or 1: each frame's chunks in a 'rec ' list), sound
-// (0: no sound stream), truncate (cut the file after that many bytes). Unknown names and malformed numbers are
-// refused with status 2, so a typo never silently writes some other movie.
+// (0: no sound stream), truncate (cut the file after that many bytes), odml
+// (OpenDML in that many RIFF parts), odd (1: odd-sized chunks between the
+// real ones), drop (that frame as an empty picture chunk; may repeat).
+// Unknown names and malformed numbers are refused with status 2, so a typo
+// never silently writes some other movie.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -82,6 +85,9 @@ bool Apply(const std::string& setting, MovieOptions& o) {
   else if (name == "rec" && number(1)) o.rec_lists = n == 1;
   else if (name == "sound" && number(1)) o.with_sound = n == 1;
   else if (name == "truncate" && number(UINT64_MAX)) o.truncate_at = n;
+  else if (name == "odml" && number(64)) o.odml_parts = static_cast<int>(n);
+  else if (name == "odd" && number(1)) o.odd_chunks = n == 1;
+  else if (name == "drop" && number(1u << 20)) o.drop_frames.push_back(static_cast<int>(n));
   else if (name == "layout") return ParseLayout(value, o.layout);
   else if (name == "index") return ParseIndex(value, o.index);
   else return false;
