@@ -2,7 +2,11 @@
 // track files and console text out, compared byte for byte with what the
 // movie must give.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,6 +72,43 @@ class KestrixTest : public testing::Test {
     run.err = ReadText(dir_ / "stderr.txt");
     fs::remove(dir_ / "stdout.txt");
     fs::remove(dir_ / "stderr.txt");
+    return run;
+  }
+
+  // Runs kestrix with every file it writes held to `max_bytes` (the C
+  // library's file-size limit, SIGXFSZ ignored so that writes past it fail
+  // with EFBIG, as on a full disk). Standard output and error go to files
+  // held to the same limit, so keep it above a few hundred bytes.
+  RunResult RunKestrixWithFileLimit(const std::vector<std::string>& args, rlim_t max_bytes) {
+    const std::string out = (dir_ / "stdout.txt").string();
+    const std::string err = (dir_ / "stderr.txt").string();
+    std::vector<std::string> words = {KESTRIX_BINARY};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    RunResult run;
+    const pid_t child = fork();
+    if (child == 0) {
+      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int i = open("/dev/null", O_RDONLY);
+      const rlimit limit{max_bytes, max_bytes};
+      if (o < 0 || e < 0 || i < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || dup2(i, 0) < 0 ||
+          chdir(dir_.c_str()) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||
+          setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        _exit(126);
+      }
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    int raw = 0;
+    if (child < 0 || waitpid(child, &raw, 0) != child) return run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = ReadText(out);
+    run.err = ReadText(err);
+    fs::remove(out);
+    fs::remove(err);
     return run;
   }
 
@@ -361,6 +402,73 @@ TEST_F(KestrixTest, FullDiskStopsTheRunAndRemovesTheUnfinishedTrack) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "QMT Track 02.wav")));
   EXPECT_FALSE(fs::exists(dir_ / "QMT Track 03.wav"));
   EXPECT_EQ(ReadFile(dir_ / "QMT Track 01.wav"), ExpectedTracks(o, 6, 3)[0]);
+}
+
+// A file-size limit stops the first track at every kind of point: in its
+// header, at and in its first record, at and past the 1 MiB the output
+// buffer holds (the first real write), at a record boundary, in its last
+// record, in its very last byte. 130 frames at 60 a track make tracks of 1,176,604 bytes (twice)
+// and 196,604 bytes.
+struct LimitCase {
+  const char* name;
+  rlim_t limit;
+};
+
+constexpr rlim_t kFullTrack = 604 + 60 * 19600;
+
+class FileLimitTest : public KestrixTest, public testing::WithParamInterface<LimitCase> {};
+
+TEST_P(FileLimitTest, StopsTheRunRemovesTheTrackAndSaysSo) {
+  MovieOptions o;
+  o.frames = 130;
+  WriteMovie(o);
+  RunResult run = RunKestrixWithFileLimit({"m.avi", "60"}, GetParam().limit);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(TakeDone(run.out), "");
+  EXPECT_EQ(run.err,
+            "kestrix: cannot write \"QMT Track 01.wav\": File too large; the unfinished track was removed\n");
+  EXPECT_TRUE(TrackNames().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Points, FileLimitTest,
+    testing::Values(LimitCase{"InTheHeader", 300}, LimitCase{"AtTheFirstRecord", 604},
+                    LimitCase{"InTheFirstRecord", 604 + 1000},
+                    LimitCase{"AtTheOutputBuffersEnd", 1024 * 1024},
+                    LimitCase{"JustPastTheOutputBuffer", 1024 * 1024 + 1},
+                    LimitCase{"AtARecordBoundary", 604 + 55 * 19600},
+                    LimitCase{"InTheLastRecord", kFullTrack - 10000},
+                    LimitCase{"InTheLastByte", kFullTrack - 1}),
+    [](const testing::TestParamInfo<LimitCase>& info) { return std::string(info.param.name); });
+
+TEST_F(KestrixTest, TracksThatJustFitTheFileLimitAreComplete) {
+  MovieOptions o;
+  o.frames = 130;
+  WriteMovie(o);
+  RunResult run = RunKestrixWithFileLimit({"m.avi", "60"}, kFullTrack);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(TakeDone(run.out), "");
+  ExpectTracks(dir_, TrackNames(), ExpectedTracks(o, 130, 60));
+}
+
+// Track 3 cannot be written past the output buffer's first 1 MiB: tracks 1
+// and 2 are kept whole, track 3 removed, and the message says both.
+TEST_F(KestrixTest, FullDiskInALaterTrackKeepsTheFinishedOnes) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  MovieOptions o;
+  o.frames = 180;
+  WriteMovie(o);
+  fs::create_symlink("/dev/full", dir_ / "QMT Track 03.wav");
+  RunResult run = RunKestrix({"m.avi", "60"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(TakeDone(run.out), "");
+  EXPECT_EQ(run.err,
+            "kestrix: cannot write \"QMT Track 03.wav\": No space left on device; the unfinished "
+            "track was removed; tracks 1 to 2 are complete\n");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "QMT Track 03.wav")));
+  const std::vector<Bytes> expected = ExpectedTracks(o, 180, 60);
+  ExpectTracks(dir_, TrackNames(), {expected[0], expected[1]});
 }
 
 TEST_F(KestrixTest, TrackPastFourGigabytesIsRefusedBeforeWriting) {
