@@ -48,9 +48,14 @@ struct MoviList {
   std::uint64_t end;
 };
 
-// Shared by all streams: how many more index entries the movie may hold.
+// Shared by all streams: how many more index entries the movie may hold, and
+// how many more bytes of OpenDML standard indexes may be read. Real standard
+// indexes never overlap, so together they fit in the file; a super index
+// whose entries point into one another (each at a different offset) would
+// otherwise have the same bytes read over and over, thousands of times.
 struct Budget {
   std::size_t entries_left = kMaxIndexEntries;
+  std::uint64_t std_index_bytes_left = 0;
 };
 
 class Parser {
@@ -318,6 +323,7 @@ bool Parser::ChunkIsAt(std::uint64_t header_pos, std::uint32_t id, bool exact_id
 }
 
 bool Parser::BuildFromOpenDml() {
+  budget_.std_index_bytes_left = file_.size();
   for (std::size_t n = 0; n < movie_.streams.size(); ++n) {
     Stream& s = movie_.streams[n];
     if (s.header.type != kTypeVideo && s.header.type != kTypeAudio) continue;
@@ -356,6 +362,8 @@ bool Parser::ReadOdmlIndex(std::span<const std::uint8_t> body, int stream, int d
       if (size < kOdmlHeaderSize || size > kMaxStdIndexBytes ||
           file_.size() - offset - kChunkHeaderSize < size)
         return false;
+      if (size > budget_.std_index_bytes_left) return false;
+      budget_.std_index_bytes_left -= size;
       std::vector<std::uint8_t> std_index(size);
       if (!file_.ReadAt(offset + kChunkHeaderSize, std_index)) return false;
       if (!ReadOdmlIndex(std_index, stream, depth + 1, seen, out)) return false;

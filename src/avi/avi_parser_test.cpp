@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "avi/avi_test_support.h"
 #include "tests/movie_writer.h"
 
@@ -106,6 +108,51 @@ TEST(ParserTest, HeaderSizesBeyondTheFileAreNotTrusted) {
   avi::ParseResult r = Parse(b.b, &movie);
   EXPECT_EQ(r.status, avi::ParseStatus::kNoHeaders);
   EXPECT_FALSE(r.why.empty());
+}
+
+// A super index whose 64 entries point at 64 standard indexes laid one inside
+// the other, 32 bytes apart, each running to the end of the file: every one
+// is valid on its own, and reading them all would read the same bytes 64
+// times. The reading stays within the file's length, the OpenDML index is
+// given up and the scan finds every frame.
+TEST(ParserTest, NestedStandardIndexesAreNotReadOverAndOver) {
+  constexpr int kEntries = 64;
+  test_movies::MovieOptions o;
+  o.width = 4;
+  o.height = 2;
+  o.frames = kEntries;
+  o.odml_parts = kEntries;
+  o.index = test_movies::IndexKind::kNone;
+  Builder b;
+  b.b = test_movies::WriteMovie(o);
+  const std::size_t region = b.b.size();
+  const std::size_t region_end = region + kEntries * 32 + (256 << 10);
+  for (int k = 0; k < kEntries; ++k) {
+    const std::size_t at = region + 32 * static_cast<std::size_t>(k);
+    b.Id("ix00"), b.U32(static_cast<std::uint32_t>(region_end - at - 8));
+    b.U32(2 | 0x01000000);  // two longs an entry, an index of chunks
+    b.U32(0);               // no entry in use
+    b.Id("00dc"), b.U32(0), b.U32(0), b.U32(0);
+  }
+  b.b.resize(region_end, 0);
+  // Stream 0's super index is the first indx chunk in the file.
+  std::size_t indx = 0;
+  while (std::memcmp(&b.b[indx], "indx", 4) != 0) ++indx;
+  for (int k = 0; k < kEntries; ++k) {
+    const std::size_t entry = indx + 8 + 24 + 16 * static_cast<std::size_t>(k);
+    b.Patch(entry, static_cast<std::uint32_t>(region + 32 * static_cast<std::size_t>(k)));
+    b.Patch(entry + 4, 0);
+  }
+
+  TempFile file("nested.avi");
+  ASSERT_TRUE(file.Write(b.b));
+  avi::FileReader reader;
+  ASSERT_TRUE(reader.Open(file.path()));
+  avi::Movie movie;
+  ASSERT_TRUE(avi::ParseAvi(reader, &movie).ok());
+  EXPECT_LE(reader.bytes_read(), 2 * reader.size());
+  EXPECT_EQ(movie.index_source, avi::IndexSource::kScan);
+  EXPECT_EQ(movie.streams[0].index.chunks.size(), std::size_t{kEntries});
 }
 
 }  // namespace

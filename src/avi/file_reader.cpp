@@ -52,6 +52,7 @@ bool FileReader::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const
     }
     if (n == 0) return false;  // the file shrank under us
     done += static_cast<std::size_t>(n);
+    bytes_read_ += static_cast<std::uint64_t>(n);
   }
   return true;
 }
@@ -85,6 +86,7 @@ bool FileReader::ReadPiecesAt(std::uint64_t offset,
     }
     if (got == 0) return false;  // the file shrank under us
     at += static_cast<std::uint64_t>(got);
+    bytes_read_ += static_cast<std::uint64_t>(got);
     for (std::size_t left = static_cast<std::size_t>(got); left > 0;) {
       const std::size_t room = pieces[piece].size() - within;
       if (left < room) {
