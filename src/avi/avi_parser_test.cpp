@@ -155,4 +155,21 @@ TEST(ParserTest, NestedStandardIndexesAreNotReadOverAndOver) {
   EXPECT_EQ(movie.streams[0].index.chunks.size(), std::size_t{kEntries});
 }
 
+// 500,000 empty JUNK chunks (4 MB) ahead of the frames: the walk reads their
+// headers a window at a time, not one read each.
+TEST(ParserTest, StretchesOfTinyChunksCostFewReads) {
+  constexpr int kChunks = 500000;
+  Builder inner;
+  for (int i = 0; i < kChunks; ++i) inner.Id("JUNK"), inner.U32(0);
+  TempFile file("tiny.avi");
+  ASSERT_TRUE(file.Write(WithMoviPrefix(inner.b)));
+  avi::FileReader reader;
+  ASSERT_TRUE(reader.Open(file.path()));
+  avi::Movie movie;
+  ASSERT_TRUE(avi::ParseAvi(reader, &movie).ok());
+  EXPECT_EQ(movie.index_source, avi::IndexSource::kScan);
+  EXPECT_EQ(movie.streams[0].index.chunks.size(), 2u);
+  EXPECT_LT(reader.reads(), std::uint64_t{kChunks / 100});
+}
+
 }  // namespace

@@ -42,6 +42,7 @@ bool FileReader::Open(const std::string& path) {
 
 bool FileReader::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
   if (fd_ < 0 || offset > size_ || out.size() > size_ - offset) return false;
+  ++reads_;
   std::size_t done = 0;
   while (done < out.size()) {
     ssize_t n = ::pread(fd_, out.data() + done, out.size() - done,
@@ -62,6 +63,7 @@ bool FileReader::ReadPiecesAt(std::uint64_t offset,
   std::uint64_t total = 0;
   for (const std::span<std::uint8_t>& p : pieces) total += p.size();
   if (fd_ < 0 || offset > size_ || total > size_ - offset) return false;
+  ++reads_;
   constexpr std::size_t kMaxVectors = 256;  // well under any system's IOV_MAX
   std::array<iovec, kMaxVectors> vectors;
   std::size_t piece = 0;   // the next byte to fill is pieces[piece][within]

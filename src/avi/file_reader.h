@@ -41,14 +41,16 @@ class FileReader {
 
   const std::string& error() const { return error_; }
 
-  // Bytes delivered by ReadAt and ReadPiecesAt since Open: lets a test hold
-  // the reading of a hostile file to a bound.
+  // Bytes delivered by ReadAt and ReadPiecesAt since Open, and the calls
+  // made to them: let a test hold the reading of a hostile file to a bound.
   std::uint64_t bytes_read() const { return bytes_read_; }
+  std::uint64_t reads() const { return reads_; }
 
  private:
   int fd_ = -1;
   std::uint64_t size_ = 0;
   mutable std::uint64_t bytes_read_ = 0;
+  mutable std::uint64_t reads_ = 0;
   std::string error_;
 };
 

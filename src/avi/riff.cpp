@@ -1,7 +1,6 @@
 #include "avi/riff.h"
 
 #include <algorithm>
-#include <array>
 
 namespace avi {
 
@@ -19,12 +18,20 @@ ChunkWalker::ChunkWalker(const FileReader& file, std::uint64_t begin, std::uint6
 
 bool ChunkWalker::Next(Chunk* chunk) {
   if (stopped_ || pos_ > end_ || end_ - pos_ < kChunkHeaderSize) return false;
-  std::array<std::uint8_t, 12> head{};
   const bool has_type = end_ - pos_ >= 12;
-  if (!file_.ReadAt(pos_, std::span(head).first(has_type ? 12 : 8))) {
-    stopped_ = true;
-    return false;
+  const std::size_t need = has_type ? 12 : 8;
+  if (pos_ < window_pos_ || pos_ - window_pos_ + need > window_len_) {
+    const std::size_t len = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes, end_ - pos_));
+    window_len_ = 0;
+    if (!file_.ReadAt(pos_, std::span(window_).first(len))) {
+      stopped_ = true;
+      return false;
+    }
+    window_pos_ = pos_;
+    window_len_ = len;
   }
+  const std::span<const std::uint8_t> head =
+      std::span(window_).subspan(static_cast<std::size_t>(pos_ - window_pos_), need);
   Chunk c;
   c.id = Le32(head, 0);
   c.size = Le32(head, 4);

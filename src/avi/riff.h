@@ -8,10 +8,14 @@
 // ChunkWalker lists the chunks between two file positions. It never trusts a
 // size: a chunk whose data runs past the walker's end is still reported, with
 // complete() false, and the walk stops after it. Every step moves forward by
-// at least the 8-byte header, so a walk always ends.
+// at least the 8-byte header, so a walk always ends. Headers are read through
+// a small window, so that a stretch of tiny chunks (millions of empty JUNK
+// chunks, say) costs one read per few hundred of them rather than one each.
 #ifndef KESTRIX_AVI_RIFF_H_
 #define KESTRIX_AVI_RIFF_H_
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -75,10 +79,16 @@ class ChunkWalker {
   bool Next(Chunk* chunk);
 
  private:
+  static constexpr std::size_t kWindowBytes = 4096;
+
   const FileReader& file_;
   std::uint64_t pos_;
   std::uint64_t end_;
   bool stopped_ = false;
+  // window_len_ bytes of the file from window_pos_.
+  std::array<std::uint8_t, kWindowBytes> window_;
+  std::uint64_t window_pos_ = 0;
+  std::size_t window_len_ = 0;
 };
 
 }  // namespace avi
