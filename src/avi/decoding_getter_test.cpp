@@ -327,6 +327,46 @@ TEST(DecodingGetter, DecodedSizeOtherThanTheHeaders) {
   }
 }
 
+// Pictures past 9 million pixels are refused, whether the header declares
+// them (no getter, and it says why) or the chunks hold them behind a header
+// of a modest size (the decoder is held to the same bound: no picture, and
+// nothing of their size is allocated).
+TEST(DecodingGetter, PicturesPastThePixelBoundAreRefused) {
+  auto patch_size = [](const std::string& path, std::int32_t width, std::int32_t height) {
+    std::size_t compression = MjpgTags(path).at(1);  // strf: biWidth and biHeight come 12 and 8 bytes before
+    Overwrite(path, compression - 12, std::string(reinterpret_cast<const char*>(&width), 4));
+    Overwrite(path, compression - 8, std::string(reinterpret_cast<const char*>(&height), 4));
+  };
+  std::string small = MakeMovie("bound_small_src", "432x160", 2, "mjpeg");
+  ASSERT_FALSE(small.empty());
+  std::string declared = (MovieDir() / "bound_declared.avi").string();
+  fs::copy_file(small, declared, fs::copy_options::overwrite_existing);
+  patch_size(declared, 4000, 3000);
+  Movie big_header(declared);
+  EXPECT_FALSE(big_header.ok());
+  EXPECT_EQ(big_header.problem(), "the picture size 4000 x 3000 cannot be decoded");
+
+  std::string large = MakeMovie("bound_large_src", "4096x2400", 2, "mjpeg");
+  ASSERT_FALSE(large.empty());
+  std::string hidden = (MovieDir() / "bound_hidden.avi").string();
+  fs::copy_file(large, hidden, fs::copy_options::overwrite_existing);
+  patch_size(hidden, 432, 160);
+  Movie big_chunks(hidden);
+  ASSERT_TRUE(big_chunks.ok()) << big_chunks.problem();
+  EXPECT_EQ(big_chunks.Get(0), nullptr);
+  EXPECT_EQ(big_chunks.Get(1), nullptr);
+
+  // Within the bound (4096 x 2160, cinema 4K), pictures decode.
+  std::string inside = MakeMovie("bound_inside_src", "4096x2160", 1, "mjpeg");
+  ASSERT_FALSE(inside.empty());
+  std::string fits = (MovieDir() / "bound_fits.avi").string();
+  fs::copy_file(inside, fits, fs::copy_options::overwrite_existing);
+  patch_size(fits, 432, 160);
+  Movie fitting(fits);
+  ASSERT_TRUE(fitting.ok()) << fitting.problem();
+  EXPECT_NE(fitting.Get(0), nullptr);
+}
+
 TEST(DecodingGetter, UnknownCodecGivesNoGetterAndSaysWhich) {
   std::string made = MakeMovie("unknown_src", "432x160", 5, "mjpeg");
   ASSERT_FALSE(made.empty());
