@@ -5,8 +5,11 @@
 // differs) and its sound: the sound bytes and every fixed byte exactly, the
 // picture's 4-bit samples exactly for uncompressed movies of the packer's
 // size and nearly all for the others. A movie with one spoilt compressed
-// chunk loses that frame alone.
+// chunk loses that frame alone, and one whose pictures would need a great
+// deal of decoder memory is held to a bound.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -282,5 +285,51 @@ INSTANTIATE_TEST_SUITE_P(
         SpoilCase{"OnlyTheStartMarker",
                   [](std::uint8_t* d, std::uint32_t n) { std::memset(d + 2, 0, n - 2); }}),
     [](const testing::TestParamInfo<SpoilCase>& info) { return std::string(info.param.name); });
+
+// --- Decoder memory ------------------------------------------------------
+
+// 4096 x 2160 pictures in 10-bit 4:4:4 H.264 with 16 reference pictures: a
+// decoder left alone keeps about 700 MB of pictures for it. The run stays
+// well under 256 MiB, losing (and counting) the frames it has no room for.
+TEST(DecoderMemoryTest, PicturesNeedingTooMuchMemoryCostFramesNotMemory) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is not installed";
+  if (!HaveEncoder("libx264")) GTEST_SKIP() << "no libx264 encoder";
+  std::string pattern = testing::TempDir() + "kestrix_memory_XXXXXX";
+  ASSERT_TRUE(mkdtemp(pattern.data()));
+  const fs::path dir = pattern;
+  if (Shell("ffmpeg -v error -f lavfi -i testsrc2=size=4096x2160:rate=9 -f lavfi"
+            " -i sine=sample_rate=8820 -t 1 -c:v libx264 -preset ultrafast -refs 16 -bf 3"
+            " -pix_fmt yuv444p10le -c:a pcm_u8 -ac 2 '" + (dir / "m.avi").string() + "'") != 0) {
+    fs::remove_all(dir);
+    GTEST_SKIP() << "libx264 cannot write 10-bit 4:4:4 here";
+  }
+  const std::string err_path = (dir / "err.txt").string();
+  const pid_t child = fork();
+  if (child == 0) {
+    const int out = open("/dev/null", O_WRONLY);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.c_str()) != 0) _exit(126);
+    execl(KESTRIX_BINARY, KESTRIX_BINARY, "m.avi", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(child, 0);
+  int raw = 0;
+  rusage usage{};
+  ASSERT_EQ(wait4(child, &raw, 0, &usage), child);
+  const Bytes err = ReadFile(err_path);
+  const std::string errors(err.begin(), err.end());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << errors;
+  EXPECT_TRUE(fs::exists(dir / "QMT Track 01.wav"));
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer keeps freed memory back for a while: the peak says
+  // nothing here.
+#else
+  EXPECT_LT(usage.ru_maxrss, 200L * 1024) << "peak resident kilobytes";
+#endif
+#ifdef KESTRIX_WITH_FFMPEG
+  EXPECT_NE(errors.find("frames were skipped"), std::string::npos) << errors;
+#endif
+  fs::remove_all(dir);
+}
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -50,6 +51,13 @@ constexpr std::int32_t kMaxPictureSide = 16384;
 // so that the decoder's frames and the output bitmap stay well within memory;
 // the decoder is held to it too, whatever size the stream itself declares.
 constexpr std::int64_t kMaxPicturePixels = 9'000'000;
+// The decoder's picture buffers alive at once are held to this many bytes.
+// A stream may ask its decoder to keep up to 16 reference pictures (H.264
+// does), which at 4096 x 2160 in 10-bit 4:4:4 comes to some 900 MB; a real
+// 4096 x 2160 stream in 8-bit 4:2:0 keeps 6 at most (its level allows no
+// more), about 80 MB. A buffer that would pass the bound is refused, so that
+// picture fails to decode and its frame is skipped and counted.
+constexpr std::size_t kMaxDecoderPictureBytes = 96u << 20;
 // A chunk larger than this is treated as unreadable rather than allocated.
 constexpr std::uint32_t kMaxChunkBytes = 32u << 20;
 // How far past a frame its picture may still come out of a decoder: the
@@ -101,6 +109,56 @@ AVPixelFormat WithoutJpegRange(AVPixelFormat f, bool* full) {
   }
 }
 
+// The bytes of the decoder's picture buffers alive now. Every buffer the
+// decoder is given is wrapped so that its release is counted.
+struct PictureMemory {
+  std::size_t live = 0;
+};
+
+struct CountedBuffer {
+  PictureMemory* memory;
+  AVBufferRef* inner;  // the buffer FFmpeg's own allocator handed out
+};
+
+void ReleaseCounted(void* opaque, std::uint8_t*) {
+  auto* counted = static_cast<CountedBuffer*>(opaque);
+  counted->memory->live -= counted->inner->size;
+  av_buffer_unref(&counted->inner);
+  delete counted;
+}
+
+// Replaces *ref by a buffer over the same bytes whose release is counted.
+bool Count(PictureMemory* memory, AVBufferRef** ref) {
+  auto* counted = new (std::nothrow) CountedBuffer{memory, *ref};
+  if (!counted) return false;
+  AVBufferRef* outer = av_buffer_create((*ref)->data, (*ref)->size, ReleaseCounted, counted, 0);
+  if (!outer) {
+    delete counted;
+    return false;
+  }
+  memory->live += (*ref)->size;
+  *ref = outer;
+  return true;
+}
+
+// The decoder's buffer allocator: FFmpeg's own, within kMaxDecoderPictureBytes.
+int GetCountedBuffer(AVCodecContext* ctx, AVFrame* frame, int flags) {
+  auto* memory = static_cast<PictureMemory*>(ctx->opaque);
+  const int err = avcodec_default_get_buffer2(ctx, frame, flags);
+  if (err < 0) return err;
+  std::size_t bytes = 0;
+  for (AVBufferRef* b : frame->buf) bytes += b ? b->size : 0;
+  for (int k = 0; k < frame->nb_extended_buf; ++k) bytes += frame->extended_buf[k]->size;
+  bool ok = memory->live + bytes <= kMaxDecoderPictureBytes;
+  for (AVBufferRef*& b : frame->buf) ok = ok && (!b || Count(memory, &b));
+  for (int k = 0; ok && k < frame->nb_extended_buf; ++k) ok = Count(memory, &frame->extended_buf[k]);
+  if (!ok) {
+    av_frame_unref(frame);
+    return AVERROR(ENOMEM);
+  }
+  return 0;
+}
+
 // A decoded picture waiting to be shown, with its frame position.
 struct Decoded {
   FramePtr frame;
@@ -145,6 +203,9 @@ class DecodingGetter final : public FrameGetter {
   const std::int32_t width_;
   const std::int32_t height_;
 
+  // Declared before everything that holds decoded pictures, so that it
+  // outlives their releases.
+  PictureMemory picture_memory_;
   std::unique_ptr<AVCodecContext, CodecContextFree> ctx_;
   std::unique_ptr<AVBSFContext, BsfFree> bsf_;  // only for MPEG-4
   std::unique_ptr<AVPacket, PacketFree> packet_;
@@ -226,6 +287,9 @@ bool DecodingGetter::Open(const PictureStream& s, const PictureCodec& codec, std
       std::memcpy(palette_.data() + 4 * e, &argb, 4);
     }
   }
+
+  ctx_->opaque = &picture_memory_;
+  ctx_->get_buffer2 = GetCountedBuffer;
 
   int err = avcodec_open2(ctx_.get(), decoder, nullptr);
   if (err < 0) {
