@@ -272,6 +272,25 @@ std::vector<std::size_t> MjpgTags(const std::string& path) {
   return at;
 }
 
+// Rewrites the picture size in strf of an MJPEG movie made by ffmpeg.
+void PatchPictureSize(const std::string& path, std::int32_t width, std::int32_t height) {
+  std::size_t compression = MjpgTags(path).at(1);  // strf: biWidth and biHeight come 12 and 8 bytes before
+  Overwrite(path, compression - 12, std::string(reinterpret_cast<const char*>(&width), 4));
+  Overwrite(path, compression - 8, std::string(reinterpret_cast<const char*>(&height), 4));
+}
+
+// A copy of a fresh MJPEG movie of `size` pictures whose header says
+// width x height; its path ("" when ffmpeg cannot make it).
+std::string MjpegWithDeclaredSize(const std::string& name, const std::string& size, int frames,
+                                  std::int32_t width, std::int32_t height) {
+  std::string made = MakeMovie(name + "_src", size, frames, "mjpeg");
+  if (made.empty()) return "";
+  std::string path = (MovieDir() / (name + ".avi")).string();
+  fs::copy_file(made, path, fs::copy_options::overwrite_existing);
+  PatchPictureSize(path, width, height);
+  return path;
+}
+
 TEST(DecodingGetter, UnknownCompressionFallsBackToTheHandler) {
   std::string made = MakeMovie("handler_src", "432x160", 5, "mjpeg");
   ASSERT_FALSE(made.empty());
@@ -300,9 +319,7 @@ TEST(DecodingGetter, DecodedSizeOtherThanTheHeaders) {
     SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
     std::string path = (MovieDir() / "resized.avi").string();
     fs::copy_file(made, path, fs::copy_options::overwrite_existing);
-    std::size_t compression = MjpgTags(path).at(1);  // strf: biWidth and biHeight come 12 and 8 bytes before
-    Overwrite(path, compression - 12, std::string(reinterpret_cast<const char*>(&size.width), 4));
-    Overwrite(path, compression - 8, std::string(reinterpret_cast<const char*>(&size.height), 4));
+    PatchPictureSize(path, size.width, size.height);
     Movie movie(path);
     ASSERT_TRUE(movie.ok()) << movie.problem();
     const BITMAPINFOHEADER* h = movie.Get(2);
@@ -332,36 +349,22 @@ TEST(DecodingGetter, DecodedSizeOtherThanTheHeaders) {
 // of a modest size (the decoder is held to the same bound: no picture, and
 // nothing of their size is allocated).
 TEST(DecodingGetter, PicturesPastThePixelBoundAreRefused) {
-  auto patch_size = [](const std::string& path, std::int32_t width, std::int32_t height) {
-    std::size_t compression = MjpgTags(path).at(1);  // strf: biWidth and biHeight come 12 and 8 bytes before
-    Overwrite(path, compression - 12, std::string(reinterpret_cast<const char*>(&width), 4));
-    Overwrite(path, compression - 8, std::string(reinterpret_cast<const char*>(&height), 4));
-  };
-  std::string small = MakeMovie("bound_small_src", "432x160", 2, "mjpeg");
-  ASSERT_FALSE(small.empty());
-  std::string declared = (MovieDir() / "bound_declared.avi").string();
-  fs::copy_file(small, declared, fs::copy_options::overwrite_existing);
-  patch_size(declared, 4000, 3000);
+  std::string declared = MjpegWithDeclaredSize("bound_declared", "432x160", 2, 4000, 3000);
+  ASSERT_FALSE(declared.empty());
   Movie big_header(declared);
   EXPECT_FALSE(big_header.ok());
   EXPECT_EQ(big_header.problem(), "the picture size 4000 x 3000 cannot be decoded");
 
-  std::string large = MakeMovie("bound_large_src", "4096x2400", 2, "mjpeg");
-  ASSERT_FALSE(large.empty());
-  std::string hidden = (MovieDir() / "bound_hidden.avi").string();
-  fs::copy_file(large, hidden, fs::copy_options::overwrite_existing);
-  patch_size(hidden, 432, 160);
+  std::string hidden = MjpegWithDeclaredSize("bound_hidden", "4096x2400", 2, 432, 160);
+  ASSERT_FALSE(hidden.empty());
   Movie big_chunks(hidden);
   ASSERT_TRUE(big_chunks.ok()) << big_chunks.problem();
   EXPECT_EQ(big_chunks.Get(0), nullptr);
   EXPECT_EQ(big_chunks.Get(1), nullptr);
 
   // Within the bound (4096 x 2160, cinema 4K), pictures decode.
-  std::string inside = MakeMovie("bound_inside_src", "4096x2160", 1, "mjpeg");
-  ASSERT_FALSE(inside.empty());
-  std::string fits = (MovieDir() / "bound_fits.avi").string();
-  fs::copy_file(inside, fits, fs::copy_options::overwrite_existing);
-  patch_size(fits, 432, 160);
+  std::string fits = MjpegWithDeclaredSize("bound_fits", "4096x2160", 1, 432, 160);
+  ASSERT_FALSE(fits.empty());
   Movie fitting(fits);
   ASSERT_TRUE(fitting.ok()) << fitting.problem();
   EXPECT_NE(fitting.Get(0), nullptr);
