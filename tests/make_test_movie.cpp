@@ -97,7 +97,8 @@ bool Apply(const std::string& setting, MovieOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
+  // A first argument like --help is a request for the usage, not a file name.
+  if (argc < 2 || argv[1][0] == '-') {
     std::fprintf(stderr, "usage: make_test_movie <out.avi> [name=value ...]\n");
     return 2;
   }
