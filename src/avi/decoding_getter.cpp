@@ -96,6 +96,18 @@ std::string AvErrorText(int err) {
   return text;
 }
 
+// A frame's colour fields as plain numbers. Decoders copy them from the
+// stream as they stand, so a damaged stream can give values that no
+// enumerator has (matrix coefficients of 247, say), and such a value must
+// not be read as the enum.
+template <typename Enum>
+int RawValue(const Enum& field) {
+  static_assert(sizeof(Enum) == sizeof(int));
+  int value;
+  std::memcpy(&value, &field, sizeof value);
+  return value;
+}
+
 // The JPEG-range pixel formats, as their plain formats with full range set
 // apart (swscale wants the range given rather than implied by the format).
 AVPixelFormat WithoutJpegRange(AVPixelFormat f, bool* full) {
@@ -234,7 +246,7 @@ class DecodingGetter final : public FrameGetter {
   std::unique_ptr<SwsContext, SwsFree> sws_;
   int sws_width_ = 0, sws_height_ = 0;
   AVPixelFormat sws_format_ = AV_PIX_FMT_NONE;
-  AVColorSpace sws_space_ = AVCOL_SPC_UNSPECIFIED;
+  int sws_space_ = AVCOL_SPC_UNSPECIFIED;
   bool sws_full_range_ = false;
   std::unique_ptr<std::uint8_t, AvFree> bitmap_;
   std::size_t stride_ = 0;
@@ -583,22 +595,24 @@ const std::uint8_t* DecodingGetter::Get(std::int32_t i) {
 }
 
 bool DecodingGetter::Convert(const AVFrame& f) {
-  bool full = f.color_range == AVCOL_RANGE_JPEG;
+  const int space = RawValue(f.colorspace);
+  bool full = RawValue(f.color_range) == AVCOL_RANGE_JPEG;
   auto format = WithoutJpegRange(static_cast<AVPixelFormat>(f.format), &full);
   int w = std::min(f.width, width_);
   int h = std::min(f.height, height_);
   if (w <= 0 || h <= 0 || format == AV_PIX_FMT_NONE) return false;
   if (!sws_ || w != sws_width_ || h != sws_height_ || format != sws_format_ ||
-      f.colorspace != sws_space_ || full != sws_full_range_) {
+      space != sws_space_ || full != sws_full_range_) {
     sws_.reset(sws_getContext(w, h, format, w, h, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!sws_) return false;
-    const int* coefficients = sws_getCoefficients(f.colorspace);
+    // Unknown spaces get swscale's default coefficients.
+    const int* coefficients = sws_getCoefficients(space);
     sws_setColorspaceDetails(sws_.get(), coefficients, full ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 0,
                              0, 1 << 16, 1 << 16);
     sws_width_ = w;
     sws_height_ = h;
     sws_format_ = format;
-    sws_space_ = f.colorspace;
+    sws_space_ = space;
     sws_full_range_ = full;
     // A decoded picture smaller than the stream's leaves the rest black.
     if (w != width_ || h != height_)
