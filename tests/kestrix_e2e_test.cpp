@@ -39,12 +39,6 @@ std::string ReadText(const fs::path& path) {
   return {b.begin(), b.end()};
 }
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 struct RunResult {
   int status = -1;
   std::string out;
@@ -60,26 +54,12 @@ class KestrixTest : public testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  RunResult RunKestrix(const std::vector<std::string>& args) {
-    std::string command = "cd " + Quote(dir_.string()) + " && " + Quote(KESTRIX_BINARY);
-    for (const auto& a : args) command += " " + Quote(a);
-    command += " >" + Quote((dir_ / "stdout.txt").string()) + " 2>" +
-               Quote((dir_ / "stderr.txt").string()) + " </dev/null";
-    RunResult run;
-    const int raw = std::system(command.c_str());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadText(dir_ / "stdout.txt");
-    run.err = ReadText(dir_ / "stderr.txt");
-    fs::remove(dir_ / "stdout.txt");
-    fs::remove(dir_ / "stderr.txt");
-    return run;
-  }
-
-  // Runs kestrix with every file it writes held to `max_bytes` (the C
-  // library's file-size limit, SIGXFSZ ignored so that writes past it fail
-  // with EFBIG, as on a full disk). Standard output and error go to files
-  // held to the same limit, so keep it above a few hundred bytes.
-  RunResult RunKestrixWithFileLimit(const std::vector<std::string>& args, rlim_t max_bytes) {
+  // Runs kestrix in the test's folder with standard input from /dev/null and
+  // its standard output and error caught. With `max_bytes`, every file it
+  // writes is held to that size (the C library's file-size limit, SIGXFSZ
+  // ignored so that writes past it fail with EFBIG, as on a full disk); the
+  // caught output is held to it too, so keep it above a few hundred bytes.
+  RunResult RunKestrix(const std::vector<std::string>& args, rlim_t max_bytes = RLIM_INFINITY) {
     const std::string out = (dir_ / "stdout.txt").string();
     const std::string err = (dir_ / "stderr.txt").string();
     std::vector<std::string> words = {KESTRIX_BINARY};
@@ -95,8 +75,9 @@ class KestrixTest : public testing::Test {
       const int i = open("/dev/null", O_RDONLY);
       const rlimit limit{max_bytes, max_bytes};
       if (o < 0 || e < 0 || i < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || dup2(i, 0) < 0 ||
-          chdir(dir_.c_str()) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||
-          setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+          chdir(dir_.c_str()) != 0 ||
+          (max_bytes != RLIM_INFINITY &&
+           (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0))) {
         _exit(126);
       }
       execv(argv[0], argv.data());
@@ -444,7 +425,7 @@ TEST_P(FileLimitTest, StopsTheRunRemovesTheTrackAndSaysSo) {
   MovieOptions o;
   o.frames = 130;
   WriteMovie(o);
-  RunResult run = RunKestrixWithFileLimit({"m.avi", "60"}, GetParam().limit);
+  RunResult run = RunKestrix({"m.avi", "60"}, GetParam().limit);
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_EQ(TakeDone(run.out), "");
   EXPECT_EQ(run.err,
@@ -467,7 +448,7 @@ TEST_F(KestrixTest, TracksThatJustFitTheFileLimitAreComplete) {
   MovieOptions o;
   o.frames = 130;
   WriteMovie(o);
-  RunResult run = RunKestrixWithFileLimit({"m.avi", "60"}, kFullTrack);
+  RunResult run = RunKestrix({"m.avi", "60"}, kFullTrack);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   EXPECT_NE(TakeDone(run.out), "");

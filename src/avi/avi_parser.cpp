@@ -60,7 +60,7 @@ struct Budget {
 
 class Parser {
  public:
-  Parser(const FileReader& file, Movie* movie) : file_(file), movie_(*movie) {}
+  Parser(const FileReader& file, Movie* movie) : file_(file), movie_(*movie), headers_(file) {}
 
   ParseResult Run();
 
@@ -94,10 +94,7 @@ class Parser {
   Chunk idx1_;
   std::vector<MoviList> movi_;
   Budget budget_;
-  // The bytes ChunkIsAt read last: window_len_ bytes from window_pos_.
-  std::array<std::uint8_t, 4096> window_{};
-  std::uint64_t window_pos_ = 0;
-  std::size_t window_len_ = 0;
+  ReadWindow headers_;  // what ChunkIsAt read last
 };
 
 ParseResult Parser::Run() {
@@ -306,17 +303,8 @@ bool Parser::ChunkIsAt(std::uint64_t header_pos, std::uint32_t id, bool exact_id
                        std::uint32_t size) {
   if (header_pos > file_.size() || file_.size() - header_pos < kChunkHeaderSize + std::uint64_t{size})
     return false;
-  if (header_pos < window_pos_ || header_pos - window_pos_ + kChunkHeaderSize > window_len_) {
-    // Both the header and its data lie in the file (checked above), so the
-    // window holds at least the header.
-    const std::uint64_t len = std::min<std::uint64_t>(window_.size(), file_.size() - header_pos);
-    window_len_ = 0;
-    if (!file_.ReadAt(header_pos, std::span(window_).first(static_cast<std::size_t>(len)))) return false;
-    window_pos_ = header_pos;
-    window_len_ = static_cast<std::size_t>(len);
-  }
-  std::span<const std::uint8_t> b =
-      std::span(window_).subspan(static_cast<std::size_t>(header_pos - window_pos_), kChunkHeaderSize);
+  const std::span<const std::uint8_t> b = headers_.At(header_pos, kChunkHeaderSize, file_.size());
+  if (b.empty()) return false;
   std::uint32_t found = Le32(b, 0);
   bool id_ok = exact_id ? found == id : DataChunkStream(found) == DataChunkStream(id);
   return id_ok && Le32(b, 4) == size;

@@ -13,25 +13,30 @@ std::string FourCcText(std::uint32_t id) {
   return s;
 }
 
+std::span<const std::uint8_t> ReadWindow::At(std::uint64_t pos, std::size_t n, std::uint64_t end) {
+  end = std::min(end, file_.size());
+  if (n > kBytes || pos > end || end - pos < n) return {};
+  if (pos < pos_ || pos - pos_ + n > len_) {
+    const std::size_t len = static_cast<std::size_t>(std::min<std::uint64_t>(kBytes, end - pos));
+    len_ = 0;
+    if (!file_.ReadAt(pos, std::span(bytes_).first(len))) return {};
+    pos_ = pos;
+    len_ = len;
+  }
+  return std::span(bytes_).subspan(static_cast<std::size_t>(pos - pos_), n);
+}
+
 ChunkWalker::ChunkWalker(const FileReader& file, std::uint64_t begin, std::uint64_t end)
-    : file_(file), pos_(begin), end_(std::min(end, file.size())) {}
+    : window_(file), pos_(begin), end_(std::min(end, file.size())) {}
 
 bool ChunkWalker::Next(Chunk* chunk) {
   if (stopped_ || pos_ > end_ || end_ - pos_ < kChunkHeaderSize) return false;
   const bool has_type = end_ - pos_ >= 12;
-  const std::size_t need = has_type ? 12 : 8;
-  if (pos_ < window_pos_ || pos_ - window_pos_ + need > window_len_) {
-    const std::size_t len = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes, end_ - pos_));
-    window_len_ = 0;
-    if (!file_.ReadAt(pos_, std::span(window_).first(len))) {
-      stopped_ = true;
-      return false;
-    }
-    window_pos_ = pos_;
-    window_len_ = len;
+  const std::span<const std::uint8_t> head = window_.At(pos_, has_type ? 12 : 8, end_);
+  if (head.empty()) {
+    stopped_ = true;
+    return false;
   }
-  const std::span<const std::uint8_t> head =
-      std::span(window_).subspan(static_cast<std::size_t>(pos_ - window_pos_), need);
   Chunk c;
   c.id = Le32(head, 0);
   c.size = Le32(head, 4);

@@ -69,6 +69,28 @@ struct Chunk {
   std::uint64_t children_end() const { return data_end() < limit ? data_end() : limit; }
 };
 
+// The last few KiB read from a file, so that small reads close together
+// (chunk headers a few bytes or a few KiB apart) cost one positioned read
+// between them rather than one each.
+class ReadWindow {
+ public:
+  static constexpr std::size_t kBytes = 4096;
+
+  explicit ReadWindow(const FileReader& file) : file_(file) {}
+
+  // The n bytes at `pos` (n <= kBytes), which must lie before `end` (at most
+  // the file's length). When the window does not hold them, up to kBytes
+  // from `pos` (not past `end`) are read. Empty when they lie past `end` or
+  // cannot be read. The span is valid until the next call.
+  std::span<const std::uint8_t> At(std::uint64_t pos, std::size_t n, std::uint64_t end);
+
+ private:
+  const FileReader& file_;
+  std::array<std::uint8_t, kBytes> bytes_;
+  std::uint64_t pos_ = 0;  // bytes_ holds len_ bytes of the file from pos_
+  std::size_t len_ = 0;
+};
+
 class ChunkWalker {
  public:
   // Walks [begin, end) of `file`; `end` is cut to the file's length.
@@ -79,16 +101,10 @@ class ChunkWalker {
   bool Next(Chunk* chunk);
 
  private:
-  static constexpr std::size_t kWindowBytes = 4096;
-
-  const FileReader& file_;
+  ReadWindow window_;
   std::uint64_t pos_;
   std::uint64_t end_;
   bool stopped_ = false;
-  // window_len_ bytes of the file from window_pos_.
-  std::array<std::uint8_t, kWindowBytes> window_;
-  std::uint64_t window_pos_ = 0;
-  std::size_t window_len_ = 0;
 };
 
 }  // namespace avi
