@@ -57,6 +57,23 @@ writer_movie() {
 
 # ---- one comparison ---------------------------------------------------------
 
+# run_windows_kestrix <dir> <args...>: kestrix.exe under Wine in <dir>, its
+# output in <dir>/stdout and <dir>/stderr; its exit status. A run that lost
+# its connection to the Wine server ("wine client error") says nothing about
+# the program, so it is started again in an emptied folder, twice at most.
+run_windows_kestrix() {
+  local dir=$1 status attempt
+  shift
+  for attempt in 1 2 3; do
+    status=0
+    (cd "$dir" && timeout 120 wine "$windows_kestrix" "$@" >stdout 2>stderr) || status=$?
+    grep -q '^wine client error' "$dir/stderr" || break
+    echo "    (Wine lost its server; running again)" >&2
+    find "$dir" -mindepth 1 -delete
+  done
+  return "$status"
+}
+
 # run_both <movie> <frames-per-track or "">: runs both programs in fresh
 # folders and prints what differs; status 1 when anything does.
 run_both() {
@@ -67,8 +84,7 @@ run_both() {
   [[ -n $per_track ]] && args+=("$per_track")
 
   local windows_status=0 linux_status=0
-  (cd "$case_dir/windows" &&
-     timeout 120 wine "$windows_kestrix" "${args[@]}" >stdout 2>stderr) || windows_status=$?
+  run_windows_kestrix "$case_dir/windows" "${args[@]}" || windows_status=$?
   (cd "$case_dir/linux" &&
      "$linux_kestrix" "${args[@]}" >stdout 2>stderr) || linux_status=$?
 
@@ -152,7 +168,7 @@ observe() {
 expect_on_windows() {
   local movie=$1 want_status=$2 text=$3 status=0 dir=$work/runs/$1.windows-only
   mkdir -p "$dir"
-  (cd "$dir" && timeout 120 wine "$windows_kestrix" "$movies/$movie.avi" 4 >stdout 2>stderr) || status=$?
+  run_windows_kestrix "$dir" "$movies/$movie.avi" 4 || status=$?
   if (( status == want_status )) && grep -qF -- "$text" "$dir/stderr"; then
     echo "as expected: $movie on Windows"
   else
